@@ -1,0 +1,39 @@
+// The CD drive interface library: SCSI command transport, drive discovery and selection,
+// and the table of contents. All state is process-wide and lives until the process ends.
+#pragma once
+
+#include <cstdint>
+
+// The ASPI address of one CD-ROM device.
+struct AspiDevice {
+    int host_adapter;
+    int target;
+    int lun;
+};
+
+// Start address and kind of one track, or of the lead-out.
+struct TocEntry {
+    std::int32_t lba;
+    int is_audio;
+};
+
+// The client callback handed to CDIF_Init; kept, never called.
+using CDIF_Callback = void (*)();
+
+int CDIF_Init(CDIF_Callback callback);
+int CDIF_SelectDrive(int index);
+int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,
+                     const std::uint8_t* cdb, std::uint8_t cdb_length);
+int CDIF_ReadTOC();
+int CDIF_GetLastTrack();
+std::int32_t CDIF_GetTrackLBA(int index);
+std::uint32_t CDIF_GetTrackMSF(int index);
+
+// Read by the programs' sector readers; written only by the library.
+extern std::uint8_t* raw_sector_buffer;   // 2352 bytes, 16-byte aligned
+extern std::uint8_t* data_sector_buffer;  // 2048 bytes, 16-byte aligned
+extern AspiDevice selected_device;        // host adapter, target and LUN of the selected drive
+
+// Supplied by each program.
+int use_aspi();                  // non-zero: send commands through the ASPI layer
+extern int toc_listing_enabled;  // 1: CDIF_ReadTOC writes the "TOC" listing

@@ -1,0 +1,38 @@
+// The library's process-wide state and its internal operations, shared by its source files
+// (and read by the unit tests, which reset it between cases).
+#pragma once
+
+#include <cstdio>
+
+#include "cdif.h"
+#include "platform.h"
+#include "scsi_records.h"
+
+inline constexpr int kMaxDriveLetters = 26;
+inline constexpr int kAspiDeviceSlots = 4;
+inline constexpr int kMaxTracks = 99;
+inline constexpr int kRawSectorSize = 2352;
+inline constexpr int kDataSectorSize = 2048;
+
+extern int use_spti;
+extern HANDLE device_handle;
+extern int current_drive;
+extern int drive_letters[kMaxDriveLetters];
+extern int drive_count;
+extern AspiDevice aspi_devices[kAspiDeviceSlots];
+extern HMODULE aspi_module;
+extern int host_adapter_count;
+extern CDIF_Callback client_callback;
+extern GetASPI32SupportInfoFunction get_aspi_support_info;
+extern SendASPI32CommandFunction send_aspi_command;
+
+extern TocEntry toc_entries[kMaxTracks + 2];  // entry 0, tracks 1 to 99, the lead-out
+extern int last_track;
+extern std::FILE* toc_listing_file;
+
+int CDIF_ScanAdapters();
+int CDIF_Inquiry(int host_adapter, int target, int lun);
+void service_abort(int host_adapter, SRB_ExecSCSICmd* request);
+
+// Opens "\\.\X:" for the drive letter, as the transport and the drive selection both do.
+HANDLE open_drive_letter(int letter);

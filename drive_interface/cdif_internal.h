@@ -2,6 +2,7 @@
 // (and read by the unit tests, which reset it between cases).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "cdif.h"
@@ -36,3 +37,8 @@ void service_abort(int host_adapter, SRB_ExecSCSICmd* request);
 
 // Opens "\\.\X:" for the drive letter, as the transport and the drive selection both do.
 HANDLE open_drive_letter(int letter);
+
+// The first 16-byte boundary at or after area; areas are declared 15 bytes larger than used.
+inline std::uint8_t* align16(std::uint8_t* area) {
+    return area + ((16 - reinterpret_cast<std::uintptr_t>(area) % 16) % 16);
+}

@@ -55,11 +55,15 @@ namespace platform {
 
 #ifdef _WIN32
 using FileStat = struct ::_stat;
+// Line end written to text files: the runtime's text mode turns "\n" into CR LF itself.
+inline constexpr char kTextLineEnd[] = "\n";
 #else
 // The one field of the runtime's stat record that the programs read.
 struct FileStat {
     std::int64_t st_size;
 };
+// Line end written to text files: without a text mode, CR LF is written as it is.
+inline constexpr char kTextLineEnd[] = "\r\n";
 #endif
 
 BOOL GetVersionExA(OSVERSIONINFOA* version);

@@ -16,12 +16,17 @@ struct TrackSpec {
     int sectors = 300;        // sectors from INDEX 01 to the next track (in the bin file)
     int index0_sectors = 0;   // INDEX 00 sectors before INDEX 01, stored in the bin file
     int session = 1;          // REM SESSION number; a new session starts 11400 sectors after the last lead-out
+    int pregap = 0;           // PREGAP sectors before INDEX 00/01 (silence or zeros, not in the bin file)
+    int postgap = 0;          // POSTGAP sectors after the track (not in the bin file)
 };
 
 struct BuiltTrack {
     TrackKind kind;
     std::int32_t start;       // LBA of INDEX 01
     std::int32_t end;         // LBA of the sector after the track's last sector in the bin file
+    std::int32_t first = 0;   // LBA of the track's first sector, PREGAP included
+    std::int32_t stored = 0;  // LBA of the first sector the bin file holds (INDEX 00, or INDEX 01)
+    std::int32_t after = 0;   // LBA after the track, POSTGAP included
 };
 
 struct BuiltDisc {
@@ -33,9 +38,17 @@ struct BuiltDisc {
     // as the image holds them.
     std::vector<std::uint8_t> audio_sector(std::int32_t lba) const;
     std::vector<std::uint8_t> user_data(std::int32_t lba) const;
+    // The whole 2352 bytes of any readable sector: audio as above; a data sector with its sync and
+    // header (and Mode 2 subheader), EDC/ECC left zero. PREGAP/POSTGAP sectors carry zeros as
+    // audio or user data (a data sector keeps its sync and header, its subheader is zero).
+    // Empty when the LBA holds no sector of that kind.
+    std::vector<std::uint8_t> raw_sector(std::int32_t lba) const;
+    // The track holding lba (PREGAP to POSTGAP), or null in a session gap or past the lead-out.
+    const BuiltTrack* track_at(std::int32_t lba) const;
 };
 
-// Writes <dir>/<name>.cue and <dir>/<name>.bin.
+// Writes <dir>/<name>.cue and <dir>/<name>.bin. Sector sizes in the bin: 2352 bytes, or 2048 for
+// MODE1/2048 tracks. The content depends only on the LBA and the byte, so a shifted sector shows.
 BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, const std::vector<TrackSpec>& tracks);
 
 }  // namespace test_support

@@ -1,0 +1,170 @@
+// Lays a parsed cue sheet out on the disc: cuts each file into runs of sectors at its index
+// points, gives every run its addresses with PREGAP and POSTGAP sectors between, and moves each
+// later session to 11400 sectors after the previous session's lead-out.
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "disc.h"
+
+namespace disc_image {
+namespace {
+
+// The last address a CD's time fields can carry: 99:59:74.
+constexpr std::int64_t kMaxLeadOut = 100 * 60 * kFramesPerSecond - kLbaTimeOffset;
+
+struct Run {
+    std::size_t track;
+    int file;
+    std::uint64_t offset;      // bytes into the file
+    std::int64_t count;        // sectors
+    bool starts_track;         // begins at the track's INDEX 01
+};
+
+class Layout {
+public:
+    Layout(const CueSheet& sheet, const std::filesystem::path& cue_path) : sheet_(sheet), cue_(cue_path) {}
+
+    std::optional<ImageError> cut_files(const std::vector<std::uint64_t>& sizes);
+    std::optional<ImageError> place_runs();
+    std::optional<ImageError> separate_sessions();
+    std::vector<Session> sessions() const;
+
+    std::vector<Track> tracks;
+    std::vector<Extent> extents;
+
+private:
+    ImageError error(int line, std::string message) const { return {cue_.string(), line, std::move(message)}; }
+    std::string file_name(int file) const { return quoted(sheet_.files[file].name, std::string::npos); }
+    std::uint64_t sector_size(std::size_t track) const { return file_sector_size(sheet_.tracks[track].mode); }
+
+    const CueSheet& sheet_;
+    std::filesystem::path cue_;
+    std::vector<Run> runs_;
+};
+
+std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& sizes) {
+    struct Point {
+        std::size_t track;
+        std::int32_t frame;
+        int line;
+        bool is_start;
+    };
+    std::vector<std::vector<Point>> points(sheet_.files.size());
+    for (std::size_t t = 0; t < sheet_.tracks.size(); ++t)
+        for (const CueIndex& index : sheet_.tracks[t].indexes)
+            points[index.file].push_back({t, index.frame, index.line, index.number == 1});
+
+    // Sectors before a file's first index point belong to the track running at that moment:
+    // the previous file's last track, or the first track as its pregap.
+    std::size_t owner = 0;
+    bool owner_starts = false;
+    for (std::size_t f = 0; f < points.size(); ++f) {
+        int file = static_cast<int>(f);
+        if (points[f].empty()) return error(sheet_.files[f].line, "FILE without any INDEX");
+        std::uint64_t cursor = 0;
+        std::int32_t frame = 0;
+        for (const Point& point : points[f]) {
+            if (point.frame > frame) {
+                std::uint64_t bytes = static_cast<std::uint64_t>(point.frame - frame) * sector_size(owner);
+                if (bytes > sizes[f] - cursor)
+                    return error(point.line, join({file_name(file), " is shorter than its tracks"}));
+                runs_.push_back({owner, file, cursor, point.frame - frame, owner_starts});
+                cursor += bytes;
+            }
+            owner = point.track;
+            owner_starts = point.is_start;
+            frame = point.frame;
+        }
+        std::uint64_t rest = sizes[f] - cursor;
+        if (rest % sector_size(owner) != 0)
+            return error(sheet_.files[f].line, join({file_name(file), " does not end on a whole ",
+                                                         std::to_string(sector_size(owner)), "-byte sector"}));
+        if (rest == 0) return error(points[f].back().line, join({file_name(file), " is shorter than its tracks"}));
+        if (rest / sector_size(owner) > static_cast<std::uint64_t>(kMaxLeadOut))
+            return error(sheet_.files[f].line, join({file_name(file), " is larger than a CD holds"}));
+        runs_.push_back({owner, file, cursor, static_cast<std::int64_t>(rest / sector_size(owner)), owner_starts});
+        owner_starts = false;
+    }
+    return std::nullopt;
+}
+
+std::optional<ImageError> Layout::place_runs() {
+    for (const CueTrack& cue_track : sheet_.tracks) {
+        Track track;
+        track.number = cue_track.number;
+        track.mode = cue_track.mode;
+        track.control = static_cast<std::uint8_t>(cue_track.flags | (cue_track.mode == TrackMode::audio ? 0 : kControlData));
+        track.session = cue_track.session;
+        tracks.push_back(track);
+    }
+    std::int64_t lba = 0;
+    auto add_gap = [&](std::size_t track, std::int32_t count) {
+        if (count > 0) extents.push_back({static_cast<std::int32_t>(lba), count, track, -1, 0});
+        lba += count;
+    };
+    for (std::size_t i = 0; i < runs_.size(); ++i) {
+        const Run& run = runs_[i];
+        if (i == 0 || runs_[i - 1].track != run.track) {
+            if (i > 0) {
+                add_gap(runs_[i - 1].track, sheet_.tracks[runs_[i - 1].track].postgap);
+                tracks[runs_[i - 1].track].after = static_cast<std::int32_t>(lba);
+            }
+            tracks[run.track].first = static_cast<std::int32_t>(lba);
+            add_gap(run.track, sheet_.tracks[run.track].pregap);
+        }
+        if (run.starts_track) tracks[run.track].start = static_cast<std::int32_t>(lba);
+        if (lba + run.count > kMaxLeadOut) return error(sheet_.files[run.file].line, "the disc is longer than 99:59:74");
+        extents.push_back({static_cast<std::int32_t>(lba), static_cast<std::int32_t>(run.count), run.track, run.file, run.offset});
+        lba += run.count;
+    }
+    add_gap(runs_.back().track, sheet_.tracks[runs_.back().track].postgap);
+    tracks.back().after = static_cast<std::int32_t>(lba);
+    if (lba > kMaxLeadOut) return error(sheet_.tracks.back().line, "the disc is longer than 99:59:74");
+    return std::nullopt;
+}
+
+std::optional<ImageError> Layout::separate_sessions() {
+    std::vector<std::int32_t> shift(tracks.size(), 0);
+    for (std::size_t t = 1; t < tracks.size(); ++t) {
+        shift[t] = shift[t - 1];
+        if (tracks[t].session == tracks[t - 1].session) continue;
+        if (tracks[t].start - tracks[t].first > kSessionGap)
+            return error(sheet_.tracks[t].line, join({"the pregap of track ", std::to_string(tracks[t].number),
+                                                          " is longer than the gap between sessions"}));
+        std::int32_t lead_out = tracks[t - 1].after + shift[t - 1];
+        shift[t] = lead_out + kSessionGap - tracks[t].start;
+    }
+    if (tracks.back().after + static_cast<std::int64_t>(shift.back()) > kMaxLeadOut)
+        return error(sheet_.tracks.back().line, "the disc is longer than 99:59:74");
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        tracks[t].first += shift[t];
+        tracks[t].start += shift[t];
+        tracks[t].after += shift[t];
+    }
+    for (Extent& extent : extents) extent.lba += shift[extent.track];
+    return std::nullopt;
+}
+
+std::vector<Session> Layout::sessions() const {
+    std::vector<Session> result;
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        if (result.empty() || result.back().number != tracks[t].session)
+            result.push_back({tracks[t].session, t, 0});
+        result.back().lead_out = tracks[t].after;
+    }
+    return result;
+}
+
+}  // namespace
+
+Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::path& cue_path,
+                                 std::vector<std::unique_ptr<std::ifstream>> files, const std::vector<std::uint64_t>& sizes) {
+    Layout layout(sheet, cue_path);
+    if (auto failed = layout.cut_files(sizes)) return *failed;
+    if (auto failed = layout.place_runs()) return *failed;
+    if (auto failed = layout.separate_sessions()) return *failed;
+    return Disc(std::move(layout.tracks), layout.sessions(), std::move(layout.extents), std::move(files));
+}
+
+}  // namespace disc_image

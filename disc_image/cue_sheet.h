@@ -1,0 +1,61 @@
+// Cue sheet text parsed into files, tracks and index points, checked for everything that can be
+// checked without the files: commands, numbers, ranges and order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace disc_image {
+
+enum class TrackMode { audio, mode1_2048, mode1_2352, mode2_2352 };
+
+// Control nibble bits of a track, as READ TOC reports them.
+inline constexpr std::uint8_t kControlPreEmphasis = 0x01;
+inline constexpr std::uint8_t kControlCopyPermitted = 0x02;
+inline constexpr std::uint8_t kControlData = 0x04;
+inline constexpr std::uint8_t kControlFourChannel = 0x08;
+
+struct CueIndex {
+    int number = 0;
+    int file = 0;             // index into CueSheet::files
+    std::int32_t frame = 0;   // position in that file, in sectors
+    int line = 0;
+};
+
+struct CueTrack {
+    int number = 0;
+    TrackMode mode = TrackMode::audio;
+    std::uint8_t flags = 0;   // from FLAGS: pre-emphasis, copy permitted, four channel
+    int session = 1;
+    std::int32_t pregap = 0;  // sectors, not in the file
+    std::int32_t postgap = 0;
+    std::vector<CueIndex> indexes;  // in order; INDEX 01 is always present
+    int line = 0;
+};
+
+struct CueFile {
+    std::string name;         // as written in the sheet
+    int line = 0;
+};
+
+struct CueSheet {
+    std::vector<CueFile> files;
+    std::vector<CueTrack> tracks;
+};
+
+struct CueError {
+    int line = 0;
+    std::string message;
+};
+
+inline constexpr std::size_t kMaxCueLineLength = 4096;
+
+std::variant<CueSheet, CueError> parse_cue_sheet(std::string_view text);
+
+// Sector size of a track mode in an image file.
+inline std::size_t file_sector_size(TrackMode mode) { return mode == TrackMode::mode1_2048 ? 2048 : 2352; }
+
+}  // namespace disc_image

@@ -1,0 +1,133 @@
+#include "disc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace disc_image {
+namespace {
+
+constexpr std::uintmax_t kMaxCueSheetSize = 1 << 20;
+constexpr std::uintmax_t kMaxIsoSectors = 100 * 60 * kFramesPerSecond - kLbaTimeOffset;
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Opens an image file for reading and finds its size; the message says what is wrong.
+std::unique_ptr<std::ifstream> open_file(const std::filesystem::path& path, std::uint64_t& size, std::string& message) {
+    std::error_code code;
+    if (!std::filesystem::is_regular_file(path, code)) {
+        message = join({"cannot open ", quoted(path.string(), std::string::npos), ": ", code ? code.message() : "not a regular file"});
+        return nullptr;
+    }
+    size = std::filesystem::file_size(path, code);
+    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    if (code || !file->is_open()) {
+        message = join({"cannot open ", quoted(path.string(), std::string::npos)});
+        return nullptr;
+    }
+    if (size == 0) {
+        message = join({quoted(path.string(), std::string::npos), " is empty"});
+        return nullptr;
+    }
+    return file;
+}
+
+Expected<Disc> load_cue(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::error_code code;
+    if (!stream.is_open() || !std::filesystem::is_regular_file(path, code))
+        return ImageError{path.string(), 0, "cannot open the cue sheet"};
+    std::string text(kMaxCueSheetSize + 1, '\0');
+    stream.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(stream.gcount()));
+    if (text.size() > kMaxCueSheetSize) return ImageError{path.string(), 0, "too large for a cue sheet"};
+    if (text.empty()) return ImageError{path.string(), 0, "the cue sheet is empty"};
+
+    auto parsed = parse_cue_sheet(text);
+    if (auto* failed = std::get_if<CueError>(&parsed)) return ImageError{path.string(), failed->line, failed->message};
+    const CueSheet& sheet = std::get<CueSheet>(parsed);
+
+    std::vector<std::unique_ptr<std::ifstream>> files;
+    std::vector<std::uint64_t> sizes;
+    for (const CueFile& entry : sheet.files) {
+        // Names are taken as written: relative ones from the cue sheet's folder.
+        std::filesystem::path name(entry.name);
+        std::filesystem::path resolved = name.is_absolute() ? name : path.parent_path() / name;
+        std::uint64_t size = 0;
+        std::string message;
+        auto file = open_file(resolved, size, message);
+        if (!file) return ImageError{path.string(), entry.line, message};
+        files.push_back(std::move(file));
+        sizes.push_back(size);
+    }
+    return lay_out_cue_sheet(sheet, path, std::move(files), sizes);
+}
+
+Expected<Disc> load_iso(const std::filesystem::path& path) {
+    std::uint64_t size = 0;
+    std::string message;
+    auto file = open_file(path, size, message);
+    if (!file) return ImageError{path.string(), 0, message};
+    if (size % kUserDataSize != 0) return ImageError{path.string(), 0, "does not end on a whole 2048-byte sector"};
+    if (size / kUserDataSize > kMaxIsoSectors) return ImageError{path.string(), 0, "larger than a CD holds"};
+    auto sectors = static_cast<std::int32_t>(size / kUserDataSize);
+    Track track;
+    track.number = 1;
+    track.mode = TrackMode::mode1_2048;
+    track.control = kControlData;
+    track.after = sectors;
+    std::vector<std::unique_ptr<std::ifstream>> files;
+    files.push_back(std::move(file));
+    return Disc({track}, {Session{1, 0, sectors}}, {Extent{0, sectors, 0, 0, 0}}, std::move(files));
+}
+
+}  // namespace
+
+Disc::Disc(std::vector<Track> tracks, std::vector<Session> sessions, std::vector<Extent> extents,
+           std::vector<std::unique_ptr<std::ifstream>> files)
+    : tracks_(std::move(tracks)), sessions_(std::move(sessions)), extents_(std::move(extents)), files_(std::move(files)) {}
+
+const Extent* Disc::extent_at(std::int32_t lba) const {
+    auto after = std::upper_bound(extents_.begin(), extents_.end(), lba,
+                                  [](std::int32_t address, const Extent& extent) { return address < extent.lba; });
+    if (after == extents_.begin()) return nullptr;
+    const Extent& extent = *(after - 1);
+    return lba - extent.lba < extent.count ? &extent : nullptr;
+}
+
+const Track* Disc::track_at(std::int32_t lba) const {
+    const Extent* extent = extent_at(lba);
+    return extent != nullptr ? &tracks_[extent->track] : nullptr;
+}
+
+bool Disc::read_raw(std::int32_t lba, RawSector raw) {
+    const Extent* extent = extent_at(lba);
+    if (extent == nullptr) return false;
+    const Track& track = tracks_[extent->track];
+    std::fill(raw.begin(), raw.end(), 0);
+    bool cooked = track.mode == TrackMode::mode1_2048;
+    if (extent->file >= 0) {
+        std::size_t size = file_sector_size(track.mode);
+        std::ifstream& file = *files_[extent->file];
+        file.clear();
+        file.seekg(static_cast<std::streamoff>(extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * size));
+        file.read(reinterpret_cast<char*>(raw.data()) + (cooked ? 16 : 0), static_cast<std::streamsize>(size));
+        if (static_cast<std::size_t>(file.gcount()) != size) return false;
+    }
+    // Sectors that no file holds, and the user data of MODE1/2048 files, get a made-up sync and
+    // header; EDC and ECC stay zero.
+    if (track.mode != TrackMode::audio && (cooked || extent->file < 0))
+        write_sync_and_header(raw, lba, track.mode == TrackMode::mode2_2352 ? 2 : 1);
+    return true;
+}
+
+Expected<Disc> load_image(const std::filesystem::path& path) {
+    if (lower(path.extension().string()) == ".cue") return load_cue(path);
+    return load_iso(path);
+}
+
+}  // namespace disc_image

@@ -1,0 +1,40 @@
+// What went wrong with a disc image, in the words of the one line it is reported with.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace disc_image {
+
+// Joins the pieces of a message. (Chains of operator+ on a literal and a string trip a false
+// -Wrestrict warning of GCC 12 in optimized builds.)
+inline std::string join(std::initializer_list<std::string_view> pieces) {
+    std::string result;
+    for (std::string_view piece : pieces) result.append(piece.data(), piece.size());
+    return result;
+}
+
+// Text as a message shows it: in double quotes, cut after `shown` characters.
+inline std::string quoted(std::string_view text, std::size_t shown = 40) {
+    if (text.size() <= shown) return join({"\"", text, "\""});
+    return join({"\"", text.substr(0, shown), "...\""});
+}
+
+struct ImageError {
+    std::string file;     // the image or cue sheet
+    int line = 0;         // line of the cue sheet, 0 when none applies
+    std::string message;
+
+    // "file:line: message", or "file: message" without a line.
+    std::string text() const {
+        return line > 0 ? join({file, ":", std::to_string(line), ": ", message}) : join({file, ": ", message});
+    }
+};
+
+// A value, or why it could not be made.
+template <class T>
+using Expected = std::variant<T, ImageError>;
+
+}  // namespace disc_image

@@ -1,0 +1,109 @@
+// READ(10) and READ CD. Every address, the kind of every sector and the injected faults are
+// checked before anything is copied; the data never runs past the caller's buffer.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "mmc_drive.h"
+
+namespace disc_image {
+namespace {
+
+// READ CD expected sector types.
+constexpr int kAnyType = 0;
+constexpr int kCdDa = 1;
+constexpr int kMode1 = 2;
+constexpr int kMode2Formless = 3;
+constexpr int kMode2Form1 = 4;
+constexpr int kMode2Form2 = 5;
+
+constexpr std::uint8_t kUserDataOnly = 0x10;
+constexpr std::uint8_t kC2ErrorBits = 0x06;
+constexpr std::uint8_t kSubChannelBits = 0x07;
+
+// Whether a track of this mode can hold sectors of the expected type.
+bool track_may_hold(TrackMode mode, int expected) {
+    switch (expected) {
+    case kAnyType: return true;
+    case kCdDa: return mode == TrackMode::audio;
+    case kMode1: return mode == TrackMode::mode1_2048 || mode == TrackMode::mode1_2352;
+    case kMode2Form1:
+    case kMode2Form2: return mode == TrackMode::mode2_2352;
+    case kMode2Formless: return false;  // the Mode 2 tracks served are all XA (form 1 or 2)
+    }
+    return false;
+}
+
+bool sector_is(SectorForm form, int expected) {
+    if (expected == kMode2Form1) return form == SectorForm::mode2_form1;
+    if (expected == kMode2Form2) return form == SectorForm::mode2_form2;
+    return true;
+}
+
+}  // namespace
+
+// How a read command wants its sectors: READ(10) takes the 2048 user-data bytes of data sectors,
+// READ CD the fields of the main-channel selection of sectors of the expected type.
+struct MmcDrive::ReadFormat {
+    bool user_data_only;
+    int expected;
+    std::uint8_t selection;
+};
+
+MmcDrive::Outcome MmcDrive::read10(Request& request) {
+    std::uint32_t lba = get_be(request.cdb, 2, 4);
+    std::uint32_t count = get_be(request.cdb, 7, 2);
+    return read_sectors(request, lba, count, {true, kAnyType, kUserDataOnly});
+}
+
+MmcDrive::Outcome MmcDrive::read_cd(Request& request) {
+    int expected = (request.cdb[1] >> 2) & 0x07;
+    std::uint8_t selection = request.cdb[9];
+    // C2 error information and sub-channel data are not served.
+    if (expected > kMode2Form2 || (selection & kC2ErrorBits) != 0 || (request.cdb[10] & kSubChannelBits) != 0)
+        return Failure{kInvalidFieldInCdb, std::nullopt};
+    std::uint32_t lba = get_be(request.cdb, 2, 4);
+    std::uint32_t count = get_be(request.cdb, 6, 3);
+    return read_sectors(request, lba, count, {false, expected, selection});
+}
+
+MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, std::uint32_t count, const ReadFormat& format) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t address = lba + i;
+        const Track* track = address < lba || address > 0x7FFFFFFFu ? nullptr : disc_->track_at(static_cast<std::int32_t>(address));
+        if (track == nullptr) return Failure{kLbaOutOfRange, address};
+        bool audio = track->mode == TrackMode::audio;
+        if (format.user_data_only ? audio : !track_may_hold(track->mode, format.expected))
+            return Failure{kIllegalModeForTrack, address};
+        if (faults_.read_fails(static_cast<std::int32_t>(address))) return Failure{kUnrecoveredReadError, address};
+    }
+
+    std::array<std::uint8_t, kRawSectorSize> raw;
+    std::array<std::uint8_t, kRawSectorSize> selected;
+    for (std::uint32_t i = 0; i < count && request.transferred < request.data_in.size(); ++i) {
+        auto address = static_cast<std::int32_t>(lba + i);
+        if (!disc_->read_raw(address, raw)) return Failure{kUnrecoveredReadError, static_cast<std::uint32_t>(address)};
+        SectorForm form = SectorForm::audio;
+        switch (disc_->track_at(address)->mode) {
+        case TrackMode::audio: break;
+        case TrackMode::mode1_2048:
+        case TrackMode::mode1_2352: form = SectorForm::mode1; break;
+        case TrackMode::mode2_2352: form = mode2_form(raw); break;
+        }
+        std::size_t size = 0;
+        if (format.user_data_only) {
+            if (form == SectorForm::mode2_form2) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
+            std::memcpy(selected.data(), raw.data() + user_data_offset(form), kUserDataSize);
+            size = kUserDataSize;
+        } else {
+            if (!sector_is(form, format.expected)) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
+            size = select_main_channel(form, raw, format.selection, selected);
+        }
+        std::size_t fits = std::min<std::size_t>(size, request.data_in.size() - request.transferred);
+        std::memcpy(request.data_in.data() + request.transferred, selected.data(), fits);
+        request.transferred += static_cast<std::uint32_t>(fits);
+    }
+    return std::nullopt;
+}
+
+}  // namespace disc_image

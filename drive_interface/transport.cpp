@@ -1,0 +1,89 @@
+// CDIF_ExecCommand: one data-in SCSI command to the selected drive, over the SCSI pass-through
+// interface (retried once after reopening the drive) or the ASPI layer (no retry).
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "cdif_internal.h"
+
+namespace {
+
+constexpr std::uint8_t kPassThroughSenseLength = 24;
+constexpr std::uint32_t kPassThroughTimeoutSeconds = 15;
+
+// Sends the block as it stands; success means the call worked and the command ended GOOD.
+bool send_pass_through(PassThroughBlock& block) {
+    DWORD returned = 0;
+    BOOL sent = platform::DeviceIoControl(device_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block,
+                                          &block, sizeof block, &returned, nullptr);
+    return sent && block.sptd.ScsiStatus == 0;
+}
+
+int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const std::uint8_t* cdb,
+                      std::uint8_t cdb_length) {
+    PassThroughBlock block;
+    std::memset(&block, 0, sizeof block);
+    SCSI_PASS_THROUGH_DIRECT& sptd = block.sptd;
+    sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    sptd.CdbLength = cdb_length;
+    sptd.SenseInfoLength = kPassThroughSenseLength;
+    sptd.DataIn = SCSI_IOCTL_DATA_IN;
+    sptd.DataTransferLength = buffer_length;
+    sptd.TimeOutValue = kPassThroughTimeoutSeconds;
+    sptd.DataBuffer = buffer;
+    sptd.SenseInfoOffset = offsetof(PassThroughBlock, sense);
+    std::memcpy(sptd.Cdb, cdb, cdb_length);
+
+    // The system writes the status and the bytes transferred back into the block, so the request
+    // is kept as built for the resend: a failed call leaves a transfer length of 0 behind.
+    const PassThroughBlock request = block;
+    if (send_pass_through(block)) return 1;
+    // Any failure may be a stale handle (media change, bus reset): reopen and send the request once more.
+    if (device_handle != INVALID_HANDLE_VALUE) platform::CloseHandle(device_handle);
+    device_handle = open_drive_letter(drive_letters[current_drive]);
+    block = request;
+    return send_pass_through(block) ? 1 : 0;
+}
+
+int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,
+              const std::uint8_t* cdb, std::uint8_t cdb_length) {
+    // Without a loaded ASPI layer there is nothing to send to.
+    if (send_aspi_command == nullptr) return 0;
+    HANDLE event = platform::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return 0;
+
+    SRB_ExecSCSICmd request;
+    std::memset(&request, 0, sizeof request);
+    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    request.SRB_HaId = static_cast<std::uint8_t>(host_adapter);
+    request.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
+    request.SRB_Target = static_cast<std::uint8_t>(target);
+    request.SRB_Lun = static_cast<std::uint8_t>(lun);
+    request.SRB_BufLen = buffer_length;
+    request.SRB_BufPointer = buffer;
+    request.SRB_SenseLen = SENSE_LEN;
+    request.SRB_CDBLen = cdb_length;
+    request.SRB_PostProc = event;
+    std::memcpy(request.CDBByte, cdb, cdb_length);
+
+    if (send_aspi_command(&request) == SS_PENDING) platform::WaitForSingleObject(event, INFINITE);
+    platform::CloseHandle(event);
+    return request.SRB_Status == SS_COMP ? 1 : 0;
+}
+
+}  // namespace
+
+HANDLE open_drive_letter(int letter) {
+    char path[8];
+    std::snprintf(path, sizeof path, "\\\\.\\%c:", static_cast<char>(letter));
+    return platform::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+}
+
+int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,
+                     const std::uint8_t* cdb, std::uint8_t cdb_length) {
+    // Both records hold 16 CDB bytes; a longer CDB cannot be sent.
+    if (cdb_length > sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb)) return 0;
+    if (use_spti) return exec_pass_through(buffer, buffer_length, cdb, cdb_length);
+    return exec_aspi(buffer, buffer_length, host_adapter, target, lun, cdb, cdb_length);
+}

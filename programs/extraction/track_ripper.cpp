@@ -1,0 +1,81 @@
+#include "track_ripper.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "cdif.h"
+#include "platform.h"
+#include "sector_reader.h"
+#include "track_list.h"
+
+namespace {
+
+constexpr const char* kProgress = "Reading Track %s ( remainder %d ).\n";
+
+bool write_all(std::FILE* file, const std::uint8_t* data, std::size_t size) {
+    return std::fwrite(data, 1, size, file) == size;
+}
+
+void rip_track(const TrackExtraction& kind, int track) {
+    char label[16];
+    char file_name[32];
+    std::snprintf(label, sizeof label, track < 10 ? "0%d" : "%d", track);
+    std::snprintf(file_name, sizeof file_name, kind.file_name_format, track);
+
+    std::int32_t start = track_record_lba(track_list.records[track]);
+    const std::int32_t end = kind.track_end(track);
+    std::int32_t count = end - start;
+
+    platform::FileStat status{};
+    if (platform::_stat(file_name, &status) == 0 && status.st_size == kind.complete_size(count)) return;
+
+    std::FILE* file = std::fopen(file_name, "wb");
+    if (!file) return;
+
+    bool written = true;
+    if (kind.header_size > 0) {
+        std::uint8_t header[kMaxHeaderSize] = {};
+        kind.fill_header(header, count);
+        written = write_all(file, header, static_cast<std::size_t>(kind.header_size));
+    }
+    std::printf(kProgress, label, count / 100 + 1);
+
+    unreadable_sectors = {};
+    const std::size_t chunk_size = static_cast<std::size_t>(kChunkSectors) * kind.sector_size;
+    while (written && start < end) {
+        const std::int32_t sectors = std::min(count, kChunkSectors);
+        std::memset(kind.chunk, 0, chunk_size);
+        if (kind.loop_sets_flag) *kind.writer_waits_on = 1;
+        kind.read_sectors(kind.chunk, start, sectors);
+        start += sectors;
+        const std::int32_t remaining = end - start;
+        std::printf(kProgress, label, remaining / 100);
+        wait_while_set(*kind.writer_waits_on);
+        written = write_all(file, kind.chunk, static_cast<std::size_t>(sectors) * kind.sector_size);
+        count = remaining;
+    }
+    if (std::fclose(file) != 0) written = false;
+
+    // A short file is redone by the next run, since its size is not the complete size.
+    if (!written) {
+        std::printf("Track %s: %s could not be written; the next run writes it again.\n", label, file_name);
+    } else if (unreadable_sectors.count > 0) {
+        std::printf("Track %s: %d sectors could not be read (LBA %d to %d); they are zero in %s.\n", label,
+                    unreadable_sectors.count, unreadable_sectors.first_lba, unreadable_sectors.last_lba, file_name);
+    }
+}
+
+}  // namespace
+
+int rip_tracks(const TrackExtraction& kind) {
+    int last = CDIF_GetLastTrack();
+    if (last < 1) return 1;
+    // Record last + 1 ends the last track; the list holds records up to a 99-track disc's lead-out.
+    last = std::min(last, kTrackRecords - 2);
+    for (int track = 1; track <= last; ++track) {
+        if (track_list.records[track].audio != kind.audio_mark) continue;
+        rip_track(kind, track);
+    }
+    return 1;
+}

@@ -1,0 +1,35 @@
+// The track loop both extraction programs run: for every track of one kind, work out its
+// sectors, skip it when its file is already complete, else read it in chunks of up to 32
+// sectors and write each chunk to the file. What the programs differ in is a TrackExtraction.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kChunkSectors = 32;
+inline constexpr int kMaxHeaderSize = 64;
+
+struct TrackExtraction {
+    std::uint8_t audio_mark;       // the record's audio byte of the tracks to extract
+    const char* file_name_format;  // takes the track number
+    int sector_size;
+    std::uint8_t* chunk;           // kChunkSectors * sector_size bytes
+
+    // Reads count sectors from first_lba into the buffer.
+    int (*read_sectors)(std::uint8_t* buffer, std::int32_t first_lba, std::int32_t count);
+
+    // The end (exclusive) of a track, from its successor in the track list.
+    std::int32_t (*track_end)(int track);
+
+    // Writes the header of a track of count sectors (header_size bytes, at most kMaxHeaderSize).
+    int header_size;
+    void (*fill_header)(std::uint8_t* header, std::int32_t count);  // null when header_size is 0
+
+    // The size of a complete file for a track of count sectors.
+    std::int64_t (*complete_size)(std::int32_t count);
+
+    int* writer_waits_on;  // the writer waits while this flag is set before writing a chunk
+    bool loop_sets_flag;   // the loop sets that flag before each read (the reader clears it)
+};
+
+// Extracts every track of the kind into its file in the current directory. Returns 1.
+int rip_tracks(const TrackExtraction& kind);

@@ -1,0 +1,12 @@
+#include "palvane.h"
+
+#include "startup.h"
+#include "track_list.h"
+
+int toc_listing_enabled = 0;
+
+int main() {
+    start_up();
+    build_track_list();
+    return rip_audio_tracks();
+}

@@ -1,0 +1,97 @@
+// Helpers for driving an emulated drive with raw CDBs in tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "emulated_drive.h"
+
+namespace disc_image_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder for the images of one test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "test";
+        for (char& c : name)
+            if (c == '/') c = '_';
+        path_ = std::filesystem::temp_directory_path() / ("disc_image_" + name + "_" + std::to_string(std::random_device{}()));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+    void write(const std::string& name, const std::string& text) const {
+        std::ofstream(path_ / name, std::ios::binary) << text;
+    }
+    void write_zeros(const std::string& name, std::size_t size) const {
+        std::ofstream out(path_ / name, std::ios::binary);
+        std::string zeros(size, '\0');
+        out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs one command with a data-in buffer of the given size.
+struct Answer {
+    disc_image::CommandReply reply;
+    Bytes data;  // the bytes the drive reported, data_length of them
+};
+
+inline Answer run(disc_image::EmulatedDrive& drive, const Bytes& cdb, std::size_t buffer = 65536) {
+    Bytes data(buffer, 0xEE);
+    Answer result;
+    result.reply = drive.execute(cdb, data);
+    EXPECT_LE(result.reply.data_length, buffer);
+    data.resize(std::min<std::size_t>(result.reply.data_length, buffer));
+    result.data = std::move(data);
+    return result;
+}
+
+inline Bytes read_toc_cdb(bool msf, int format, int start, std::uint16_t allocation) {
+    return {0x43, static_cast<std::uint8_t>(msf ? 0x02 : 0x00), static_cast<std::uint8_t>(format), 0, 0, 0,
+            static_cast<std::uint8_t>(start), static_cast<std::uint8_t>(allocation >> 8),
+            static_cast<std::uint8_t>(allocation), 0};
+}
+
+inline Bytes read10_cdb(std::uint32_t lba, std::uint16_t count) {
+    return {0x28, 0, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
+            static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0,
+            static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count), 0};
+}
+
+inline Bytes read_cd_cdb(std::uint32_t lba, std::uint32_t count, int expected_type, std::uint8_t selection) {
+    return {0xBE, static_cast<std::uint8_t>(expected_type << 2), static_cast<std::uint8_t>(lba >> 24),
+            static_cast<std::uint8_t>(lba >> 16), static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba),
+            static_cast<std::uint8_t>(count >> 16), static_cast<std::uint8_t>(count >> 8),
+            static_cast<std::uint8_t>(count), selection, 0, 0};
+}
+
+// CHECK CONDITION with this key, ASC and ASCQ in fixed-format sense.
+inline testing::AssertionResult has_sense(const disc_image::CommandReply& reply, int key, int asc, int ascq) {
+    if (reply.status != disc_image::kStatusCheckCondition)
+        return testing::AssertionFailure() << "status " << int(reply.status) << ", not CHECK CONDITION";
+    if ((reply.sense[0] & 0x7F) != 0x70 || reply.sense[7] != 10)
+        return testing::AssertionFailure() << "not fixed-format sense";
+    if (reply.sense[2] != key || reply.sense[12] != asc || reply.sense[13] != ascq)
+        return testing::AssertionFailure() << std::hex << "sense " << int(reply.sense[2]) << "/" << int(reply.sense[12])
+                                           << "/" << int(reply.sense[13]);
+    return testing::AssertionSuccess();
+}
+
+}  // namespace disc_image_test

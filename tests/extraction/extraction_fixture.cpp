@@ -1,0 +1,100 @@
+#include "extraction_fixture.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+void Extraction::SetUp() {
+    std::string pattern = (fs::temp_directory_path() / "extraction-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root = pattern;
+    out = root / "out";
+    fs::create_directories(out);
+    fs::create_directories(root / "image");
+}
+
+void Extraction::TearDown() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+void Extraction::make_disc(const std::vector<TrackSpec>& tracks) {
+    disc = test_support::build_disc(root / "image", "disc", tracks);
+}
+
+Outcome Extraction::run(const char* program, const std::string& options) {
+    std::string command = "cd '" + out.string() + "' && CDIF_DRIVES='" + disc.cue.string() + options + "' '" +
+                          program + "' 2>'" + (root / "stderr").string() + "'";
+    Outcome result{-1, ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, got);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+Bytes Extraction::sectors(std::int32_t first, std::int32_t end, bool audio) const {
+    Bytes data;
+    for (std::int32_t lba = first; lba < end; ++lba) {
+        Bytes sector = audio ? disc.audio_sector(lba) : disc.user_data(lba);
+        EXPECT_EQ(sector.size(), audio ? 2352u : 2048u) << "no such sector at LBA " << lba;
+        data.insert(data.end(), sector.begin(), sector.end());
+    }
+    return data;
+}
+
+Bytes Extraction::wav(std::int32_t first, std::int32_t end) const {
+    Bytes data = wav_header(end - first);
+    Bytes sectors = audio(first, end);
+    data.insert(data.end(), sectors.begin(), sectors.end());
+    return data;
+}
+
+Bytes Extraction::file(const std::string& name) const {
+    std::ifstream in(out / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Extraction::write_file(const std::string& name, const Bytes& content) const {
+    std::ofstream(out / name, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+}
+
+std::vector<std::string> Extraction::listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Bytes wav_header(std::int32_t count) {
+    const std::uint32_t size = static_cast<std::uint32_t>(count) * 2352;
+    auto le = [](std::uint32_t value, int bytes) {
+        Bytes result;
+        for (int i = 0; i < bytes; ++i) result.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        return result;
+    };
+    Bytes header;
+    auto add = [&header](const Bytes& part) { header.insert(header.end(), part.begin(), part.end()); };
+    auto text = [](const char* four) { return Bytes(four, four + 4); };
+    add(text("RIFF")), add(le(size + 36, 4)), add(text("WAVE")), add(text("fmt ")), add(le(16, 4));
+    add(le(1, 2)), add(le(2, 2)), add(le(44100, 4)), add(le(176400, 4)), add(le(4, 2)), add(le(16, 2));
+    add(text("data")), add(le(size, 4));
+    return header;
+}
+
+Bytes zero_sectors(Bytes data, int sector_size, std::int32_t first, const std::vector<std::int32_t>& lbas) {
+    for (std::int32_t lba : lbas) {
+        auto at = data.begin() + static_cast<std::ptrdiff_t>(lba - first) * sector_size;
+        std::fill(at, at + sector_size, 0);
+    }
+    return data;
+}

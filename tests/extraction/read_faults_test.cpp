@@ -1,0 +1,61 @@
+// Sectors the drive cannot read, and files that cannot be created or written.
+#include <filesystem>
+
+#include "extraction_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST_F(Extraction, UnreadableSectorsAreZeroAndReported) {
+    make_disc({{TrackKind::audio, 100}, {TrackKind::audio, 100}, {TrackKind::mode1_2352, 100}});
+    // 31 and 32 straddle a chunk boundary.
+    const std::string faults = "?bad=10-12,31-32,95,150,230";
+
+    Outcome audio_run = run(kPalvane, faults);
+    EXPECT_EQ(audio_run.status, 1);
+    Bytes expected = wav_header(100);
+    Bytes sectors = zero_sectors(audio(0, 100), 2352, 0, {10, 11, 12, 31, 32, 95});
+    expected.insert(expected.end(), sectors.begin(), sectors.end());
+    EXPECT_EQ(file("01.wav"), expected);
+    EXPECT_EQ(file("02.wav"), wav_header(0));
+    EXPECT_NE(audio_run.output.find("Track 01: 6 sectors could not be read (LBA 10 to 95); they are zero in 01.wav.\n"),
+              std::string::npos);
+    EXPECT_EQ(audio_run.output.find("Track 02:"), std::string::npos) << "LBA 150 lies in the 225-sector cut";
+
+    Outcome data_run = run(kTremick, faults);
+    EXPECT_EQ(file("03.iso"), zero_sectors(user_data(200, 300), 2048, 200, {230}));
+    EXPECT_NE(data_run.output.find("Track 03: 1 sectors could not be read (LBA 230 to 230); they are zero in 03.iso.\n"),
+              std::string::npos);
+}
+
+TEST_F(Extraction, SectorThatReadsOnTheRetryIsNotReported) {
+    make_disc({{TrackKind::audio, 50}});
+    Outcome result = run(kPalvane, "?flaky=5-7x1");
+    EXPECT_EQ(file("01.wav"), wav(0, 50));
+    EXPECT_EQ(result.output.find("could not"), std::string::npos);
+}
+
+TEST_F(Extraction, FolderWhereFilesCannotBeCreated) {
+    make_disc({{TrackKind::audio, 50}, {TrackKind::audio, 50}, {TrackKind::mode1_2048, 50}});
+    for (const char* name : {"01.wav", "02.wav", "03.iso"}) fs::create_directory(out / name);
+    for (const char* program : {kPalvane, kTremick}) {
+        Outcome result = run(program);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.output, "");
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"01.wav", "02.wav", "03.iso"}));
+    for (const char* name : {"01.wav", "02.wav", "03.iso"}) EXPECT_TRUE(fs::is_empty(out / name));
+}
+
+TEST_F(Extraction, FailedWriteIsReportedAndTheNextTrackWritten) {
+    make_disc({{TrackKind::audio, 50}, {TrackKind::audio, 50}});
+    fs::create_symlink("/dev/full", out / "01.wav");
+    Outcome result = run(kPalvane);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("Track 01: 01.wav could not be written; the next run writes it again.\n"),
+              std::string::npos);
+    EXPECT_EQ(file("02.wav"), wav(50, 100));
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// quorlan end to end: the real program on disc images, its "TOC" compared with the expected listing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
+#include "disc_builder.h"
+#include "program_run.h"
+
+using namespace program_test;
+using test_support::TrackKind;
+
+namespace {
+
+const std::string kQuorlan = QUORLAN_PATH;
+
+std::string toc_of(const Workspace& space) { return read_file(space.work() / "TOC"); }
+
+TEST(Quorlan, MixedDiscWithPregap) {
+    Workspace space;
+    auto disc = test_support::build_disc(space.images(), "mixed",
+                                         {{TrackKind::mode1_2352, 300}, {TrackKind::audio, 200, 150}, {TrackKind::audio, 100}});
+    ProgramRun run = run_program(space, kQuorlan, disc.cue.string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(toc_of(space), "Track 01 Data 00:02:00 LBA=000000\r\n"
+                             "Track 02 Audio 00:08:00 LBA=000450\r\n"
+                             "Track 03 Audio 00:10:50 LBA=000650\r\n"
+                             "Track 04 Audio 00:12:00 LBA=000750\r\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Quorlan, NinetyNineTracks) {
+    Workspace space;
+    std::vector<test_support::TrackSpec> tracks;
+    for (int i = 1; i <= 99; ++i) tracks.push_back({i == 1 ? TrackKind::mode1_2048 : TrackKind::audio, 50 + i});
+    auto disc = test_support::build_disc(space.images(), "many", tracks);
+    ProgramRun run = run_program(space, kQuorlan, disc.cue.string());
+    EXPECT_EQ(run.exit_code, 1);
+    std::string expected;
+    int lba = 0;
+    for (int i = 1; i <= 100; ++i) {
+        char line[64];
+        int a = lba + 150;
+        std::snprintf(line, sizeof line, "Track %02d %s %02d:%02d:%02d LBA=%06d\r\n", i, i == 1 ? "Data" : "Audio",
+                      a / 4500, a / 75 % 60, a % 75, lba);
+        expected += line;
+        lba += 50 + i;
+    }
+    EXPECT_EQ(toc_of(space), expected);
+}
+
+TEST(Quorlan, PlainIsoIsOneDataTrack) {
+    Workspace space;
+    std::ofstream(space.images() / "plain.iso", std::ios::binary) << std::string(2048 * 400, 'i');
+    ProgramRun run = run_program(space, kQuorlan, (space.images() / "plain.iso").string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(toc_of(space), "Track 01 Data 00:02:00 LBA=000000\r\n"
+                             "Track 02 Data 00:07:25 LBA=000400\r\n");
+}
+
+TEST(Quorlan, ListsTheFirstDriveWithADisc) {
+    Workspace space;
+    auto disc = test_support::build_disc(space.images(), "second", {{TrackKind::audio, 75}});
+    ProgramRun run = run_program(space, kQuorlan, "empty;" + disc.cue.string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(toc_of(space), "Track 01 Audio 00:02:00 LBA=000000\r\n"
+                             "Track 02 Audio 00:03:00 LBA=000075\r\n");
+}
+
+TEST(Quorlan, MalformedImageWritesNoToc) {
+    Workspace space;
+    auto cue = space.images() / "bad.cue";
+    std::ofstream(cue) << "FILE \"bad.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:61:00\n";
+    std::ofstream(space.images() / "bad.bin", std::ios::binary) << std::string(2352 * 10, '\0');
+    ProgramRun run = run_program(space, kQuorlan, cue.string());
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_FALSE(std::filesystem::exists(space.work() / "TOC"));
+    EXPECT_EQ(run.err, "disc image " + cue.string() + ":3: seconds out of range in \"00:61:00\" (0 to 59)\n");
+}
+
+#ifdef CDIF_SAMPLE_DIR
+TEST(Quorlan, SampleDiscs) {
+    Workspace space;
+    ProgramRun run = run_program(space, kQuorlan, CDIF_SAMPLE_DIR "/sample.cue");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(toc_of(space), "Track 01 Data 00:02:00 LBA=000000\r\n"
+                             "Track 02 Audio 00:06:35 LBA=000335\r\n"
+                             "Track 03 Audio 00:10:35 LBA=000635\r\n"
+                             "Track 04 Audio 00:13:35 LBA=000860\r\n"
+                             "Track 05 Audio 00:18:35 LBA=001235\r\n"
+                             "Track 06 Audio 00:20:35 LBA=001385\r\n");
+    run = run_program(space, kQuorlan, CDIF_SAMPLE_DIR "/enhanced.cue");
+    EXPECT_EQ(toc_of(space), "Track 01 Audio 00:02:00 LBA=000000\r\n"
+                             "Track 02 Data 02:40:00 LBA=011850\r\n"
+                             "Track 03 Data 02:42:25 LBA=012025\r\n");
+}
+#endif
+
+// libcdio's cd-info reads the same cue sheet on its own: its track starts and kinds must agree.
+TEST(Quorlan, AgreesWithCdInfo) {
+    std::string cd_info = CD_INFO_PATH;
+    if (cd_info.empty()) GTEST_SKIP() << "cd-info (libcdio-utils) is not installed";
+    Workspace space;
+    auto disc = test_support::build_disc(space.images(), "independent",
+                                         {{TrackKind::mode1_2352, 400},
+                                          {TrackKind::audio, 333, 150},
+                                          {TrackKind::audio, 1, 0},
+                                          {TrackKind::audio, 4600, 75},
+                                          {TrackKind::mode2_2352, 300, 150}});
+    ProgramRun run = run_program(space, kQuorlan, disc.cue.string());
+    ASSERT_EQ(run.exit_code, 1);
+
+    std::string command = shell_quoted(cd_info) + " --no-device-info --no-cddb --no-analyze --cue-file " +
+                          shell_quoted(disc.cue.string()) + " >" + shell_quoted((space.root() / "cd-info.txt").string());
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // "  2: 00:08:00  000450 audio  ...", "5: ... XA ..." and "170: 00:12:00  000750 leadout ...".
+    std::regex row(R"(^\s*(\d+): (\d\d:\d\d:\d\d)\s+(\d+) (\w+))");
+    std::istringstream text(read_file(space.root() / "cd-info.txt"));
+    std::string expected, line, kind;
+    int rows = 0;
+    while (std::getline(text, line)) {
+        std::smatch match;
+        if (!std::regex_search(line, match, row)) continue;
+        ++rows;
+        int number = match[1] == "170" ? static_cast<int>(disc.tracks.size()) + 1 : std::stoi(match[1]);
+        if (match[4] != "leadout") kind = match[4] == "audio" ? "Audio" : "Data";  // data or XA
+        // (the lead-out is marked like the last track)
+        char expected_line[64];
+        std::snprintf(expected_line, sizeof expected_line, "Track %02d %s %s LBA=%06d\r\n", number, kind.c_str(),
+                      match[2].str().c_str(), std::stoi(match[3]));
+        expected += expected_line;
+    }
+    EXPECT_EQ(rows, 6);
+    EXPECT_EQ(toc_of(space), expected);
+}
+
+}  // namespace

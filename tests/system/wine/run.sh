@@ -1,0 +1,283 @@
+#!/usr/bin/env bash
+# The Windows check: cross-compiles the three programs for 32-bit Windows and runs them under
+# Wine, on both transports.
+#
+# Usage: tests/system/wine/run.sh [Windows build folder] [Linux build folder]
+#        (defaults build/windows and build/test; the Linux programs are built there if missing)
+#
+# Windows 9x family (Wine's "win98", platform id 1), with the test ASPI layer of aspi/ serving
+# disc images: the "TOC" listing, every WAV and every ISO are byte-identical to what the Linux
+# build writes for the same image, with the drive on the second host adapter behind targets that
+# answer nothing (and a different disc at the adapter's own id, which must not be probed), with
+# every command reported pending, and behind a unit whose INQUIRY never completes. Without an
+# ASPI layer, and with one lacking an export, quorlan prints the exact message and exits with 0.
+# Windows NT family ("winxp"): a CD-ROM drive letter without a readable disc gives exit status 1
+# and no "TOC"; without a CD-ROM drive letter the status is 0. Wine hands the pass-through ioctl
+# to real devices only, so this is as far as that transport goes here.
+#
+# Everything runs in a fresh Wine prefix inside the Windows build folder. A missing tool is a
+# failure, never a skip.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../../.." && pwd)
+build_dir=$(realpath -m "${1:-$source_dir/build/windows}")
+linux_build=$(realpath -m "${2:-$source_dir/build/test}")
+jobs=${JOBS:-$(nproc)}
+run_timeout=${WINE_RUN_TIMEOUT:-120}
+work=$build_dir/wine_check
+programs=(quorlan palvane tremick)
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL: $*"
+}
+finish() {
+    [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
+    echo "wine check: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+    exit
+}
+abort() {  # a failure after which nothing else can be checked
+    fail "$*"
+    finish
+}
+
+# --- What the check needs on this machine ---------------------------------------------------
+for tool in cmake wine wineserver i686-w64-mingw32-objdump cmp; do
+    command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
+done
+command -v i686-w64-mingw32-g++-posix >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null ||
+    abort "i686-w64-mingw32-g++ is missing (scripts/install-deps.sh installs g++-mingw-w64-i686)"
+
+# --- Builds -----------------------------------------------------------------------------------
+build() {  # build <source> <folder> <what> [cmake options...]
+    local source=$1 folder=$2 what=$3
+    shift 3
+    if ! { cmake -S "$source" -B "$folder" "$@" && cmake --build "$folder" -j"$jobs"; } \
+        >"$folder.log" 2>&1; then
+        abort "$what does not build (see $folder.log)"
+    fi
+}
+mkdir -p "$build_dir"
+toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+build "$source_dir" "$build_dir" "the Windows programs" "${toolchain[@]}"
+build "$here/aspi" "$build_dir/test_aspi" "the test ASPI layer" "${toolchain[@]}"
+if [ ! -f "$linux_build/CMakeCache.txt" ]; then
+    cmake -S "$source_dir" -B "$linux_build" -DCMAKE_BUILD_TYPE=Debug >"$linux_build.log" 2>&1 ||
+        abort "the Linux build does not configure (see $linux_build.log)"
+fi
+cmake --build "$linux_build" -j"$jobs" --target "${programs[@]}" sample_discs >"$linux_build.log" 2>&1 ||
+    abort "the Linux programs and the sample discs do not build (see $linux_build.log)"
+
+# The executables: 32-bit console programs that need no DLL beyond the system's.
+for program in "${programs[@]}"; do
+    exe=$build_dir/programs/$program.exe
+    headers=$(i686-w64-mingw32-objdump -p "$exe" 2>/dev/null)
+    dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+    if ! grep -q 'file format pei-i386' <<<"$headers"; then
+        fail "$program.exe: not a 32-bit Windows executable"
+    elif ! grep -q 'Subsystem.*(Windows CUI)' <<<"$headers"; then
+        fail "$program.exe: not a console program"
+    elif [ "$dlls" != "kernel32.dll msvcrt.dll " ]; then
+        fail "$program.exe: imports $dlls(expected only kernel32.dll and msvcrt.dll)"
+    else
+        pass
+    fi
+done
+exports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*\[ *[0-9]*\] \([A-Za-z]\)/\1/p' | sort | tr '\n' ' '; }
+aspi=$build_dir/test_aspi
+for variant in complete:"GetASPI32SupportInfo SendASPI32Command " no_support_info:"SendASPI32Command " \
+               no_send_command:"GetASPI32SupportInfo "; do
+    name=${variant%%:*}
+    actual=$(exports "$aspi/$name/WNASPI32.dll")
+    [ "$actual" = "${variant#*:}" ] && pass || fail "test ASPI layer $name: exports '$actual'"
+done
+
+# --- The sample discs, as the Linux build made them ---------------------------------------------
+sample=$linux_build/sample/sample.cue      # a data track, then four audio tracks
+enhanced=$linux_build/sample/enhanced.cue  # an audio track, then a data track in a second session
+for image in "$sample" "$enhanced"; do [ -f "$image" ] || abort "no sample disc $image"; done
+# The Windows programs see the Unix root as drive Z:.
+windows_path() { printf 'Z:%s' "$1"; }
+rm -rf "$work"
+mkdir -p "$work/runs" "$work/logs" "$work/cdrom"
+
+# --- The Wine prefix --------------------------------------------------------------------------
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win32
+unset DISPLAY WAYLAND_DISPLAY
+# No Mono or Gecko installer dialogs; the programs' own overrides are added per run.
+base_overrides="mscoree,mshtml="
+wine_registry() {  # wine_registry <reg.exe arguments...>
+    WINEDLLOVERRIDES=$base_overrides timeout "$run_timeout" wine reg "$@" /reg:64 >/dev/null 2>&1
+}
+restart_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
+
+started=$(date +%s)
+WINEDLLOVERRIDES=$base_overrides timeout 300 wineboot -i >"$work/logs/wineboot.log" 2>&1 ||
+    abort "wine cannot set up a prefix (see $work/logs/wineboot.log)"
+# Drive D: is a CD-ROM drive (an empty folder: no disc the system could read).
+ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/d:"
+wine_registry add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f || abort "cannot register drive D:"
+wine_registry add 'HKCU\Software\Wine' /v Version /d win98 /f || abort "cannot choose Windows 98"
+restart_wine
+echo "wine check: prefix ready in $(($(date +%s) - started)) s"
+
+# --- Running the programs ---------------------------------------------------------------------
+# run_windows <case> <program> <ASPI layer: complete, no_support_info, no_send_command or none>
+#             [VARIABLE=value...]
+# Runs the program in runs/<case> with the ASPI layer beside it (Wine's own is never used); its
+# standard output, standard error and exit status go to logs/<case>.<program>.*
+run_windows() {
+    local case=$1 program=$2 layer=$3
+    shift 3
+    local dir=$work/runs/$case log=$work/logs/$case.$program
+    mkdir -p "$dir"
+    cp "$build_dir/programs/$program.exe" "$dir/"
+    local overrides="$base_overrides;wnaspi32=d"
+    if [ "$layer" != none ]; then
+        cp "$aspi/$layer/WNASPI32.dll" "$dir/"
+        overrides="$base_overrides;wnaspi32=n"
+    fi
+    (cd "$dir" && env WINEDLLOVERRIDES="$overrides" "$@" timeout "$run_timeout" wine "$program.exe" \
+        >"$log.out" 2>"$log.err")
+    echo $? >"$log.status"
+}
+# run_linux <case> <program> <CDIF_DRIVES>
+run_linux() {
+    local dir=$work/runs/$1 log=$work/logs/$1.$2
+    mkdir -p "$dir"
+    (cd "$dir" && CDIF_DRIVES=$3 timeout "$run_timeout" "$linux_build/programs/$2" >"$log.out" 2>"$log.err")
+    echo $? >"$log.status"
+}
+status_of() { cat "$work/logs/$1.$2.status"; }
+# The programs' files of a run, without the executables and the ASPI layer.
+output_files() { (cd "$work/runs/$1" && ls | grep -v -i -e '\.exe$' -e '\.dll$' | tr '\n' ' '); }
+
+# check_same_as_linux <case> <reference case>: every program's files, standard output and exit
+# status in runs/<case> are those of the Linux build in runs/<reference case>.
+check_same_as_linux() {
+    local case=$1 linux=$2 files expected
+    expected=$(output_files "$linux")
+    files=$(output_files "$case")
+    if [ "$files" != "$expected" ]; then
+        fail "$case: files '$files', the Linux build wrote '$expected'"
+    else
+        local file differing=
+        for file in $files; do
+            cmp -s "$work/runs/$case/$file" "$work/runs/$linux/$file" || differing+=" $file"
+        done
+        [ -z "$differing" ] && pass || fail "$case: differs from the Linux build's output in$differing"
+    fi
+    local program
+    for program in "${programs[@]}"; do
+        [ -f "$work/logs/$case.$program.status" ] || continue
+        if [ "$(status_of "$case" "$program")" != "$(status_of "$linux" "$program")" ]; then
+            fail "$case: $program exits with $(status_of "$case" "$program")," \
+                 "the Linux build with $(status_of "$linux" "$program") (see $work/logs/$case.$program.err)"
+        elif ! cmp -s <(tr -d '\r' <"$work/logs/$case.$program.out") "$work/logs/$linux.$program.out"; then
+            fail "$case: $program prints other lines than the Linux build (see $work/logs/$case.$program.out)"
+        else
+            pass
+        fi
+    done
+}
+
+# check_message <case> <expected standard output>: quorlan printed exactly that, exited with 0
+# and wrote no "TOC".
+check_message() {
+    local case=$1 expected=$2 actual
+    actual=$(cat "$work/logs/$case.quorlan.out")
+    if [ "$actual" != "$expected" ]; then
+        fail "$case: quorlan prints '$actual', expected '$expected'"
+    elif [ "$(status_of "$case" quorlan)" != 0 ]; then
+        fail "$case: quorlan exits with $(status_of "$case" quorlan), expected 0"
+    elif [ -e "$work/runs/$case/TOC" ]; then
+        fail "$case: quorlan wrote a TOC"
+    else
+        pass
+    fi
+}
+
+# check_no_toc <case> <expected exit status>: quorlan exited so, printed nothing, wrote no "TOC".
+check_no_toc() {
+    local case=$1 expected=$2
+    if [ "$(status_of "$case" quorlan)" != "$expected" ]; then
+        fail "$case: quorlan exits with $(status_of "$case" quorlan), expected $expected" \
+             "(see $work/logs/$case.quorlan.err)"
+    elif [ -s "$work/logs/$case.quorlan.out" ]; then
+        fail "$case: quorlan prints '$(cat "$work/logs/$case.quorlan.out")'"
+    elif [ -e "$work/runs/$case/TOC" ]; then
+        fail "$case: quorlan wrote a TOC"
+    else
+        pass
+    fi
+}
+
+# --- The reference: the Linux build on the same images ----------------------------------------
+for reference in linux_sample:"$sample" linux_enhanced:"$enhanced"; do
+    for program in "${programs[@]}"; do run_linux "${reference%%:*}" "$program" "${reference#*:}"; done
+    files=$(output_files "${reference%%:*}")
+    case " $files " in
+    *" 01.iso "*" TOC "* | *" 01.wav "*" TOC "*) ;;
+    *) abort "the Linux build wrote only '$files' for ${reference#*:}" ;;
+    esac
+done
+run_linux linux_sample_toc quorlan "$sample"
+
+# --- Windows 9x family, test ASPI layer ---------------------------------------------------------
+# Two host adapters, each with id 7. Another disc sits at adapter 0's own id: probing it would
+# select it. On adapter 1, target 2 is a disk, target 4 a CD-ROM drive without a disc, target 5
+# holds the sample disc; every other address answers nothing.
+two_adapters="0:7:0=$(windows_path "$enhanced");1:2:0=disk;1:4:0=empty;1:5:0=$(windows_path "$sample")"
+for program in "${programs[@]}"; do
+    run_windows aspi_second_adapter "$program" complete TEST_ASPI_DEVICES="$two_adapters" \
+        TEST_ASPI_ADAPTERS=2 TEST_ASPI_HOST_ID=7
+done
+check_same_as_linux aspi_second_adapter linux_sample
+
+# Every command reported pending and completed 2 ms later from another thread.
+for program in "${programs[@]}"; do
+    run_windows aspi_pending "$program" complete TEST_ASPI_DEVICES="0:1:0=$(windows_path "$sample")" \
+        TEST_ASPI_PENDING=2
+done
+check_same_as_linux aspi_pending linux_sample
+
+# The disc with a second session, on a host adapter whose own id is 0.
+for program in "${programs[@]}"; do
+    run_windows aspi_enhanced "$program" complete TEST_ASPI_DEVICES="0:3:0=$(windows_path "$enhanced")" \
+        TEST_ASPI_HOST_ID=0
+done
+check_same_as_linux aspi_enhanced linux_enhanced
+
+# The INQUIRY probe of target 0 never completes: after its 10 seconds the probe is aborted and
+# the scan goes on to the drive at target 1.
+run_windows aspi_stalled_unit quorlan complete \
+    TEST_ASPI_DEVICES="0:0:0=stall;0:1:0=$(windows_path "$sample")" TEST_ASPI_HOST_ID=7
+check_same_as_linux aspi_stalled_unit linux_sample_toc
+
+# No ASPI layer, and layers without one of the two exports.
+run_windows aspi_missing quorlan none
+check_message aspi_missing 'CDIF_Init: "WNASPI32.DLL" not found.'
+run_windows aspi_no_support_info quorlan no_support_info
+check_message aspi_no_support_info 'CDIF_Init: DLL function "GetASPI32SupportInfo" not found.'
+run_windows aspi_no_send_command quorlan no_send_command
+check_message aspi_no_send_command 'CDIF_Init: DLL function "SendASPI32Command" not found.'
+
+# --- Windows NT family, pass-through ----------------------------------------------------------
+# The ASPI layer lies beside the program with a readable disc: the NT family must not use it.
+wine_registry add 'HKCU\Software\Wine' /v Version /d winxp /f || abort "cannot choose Windows XP"
+run_windows nt_cdrom_without_disc quorlan complete TEST_ASPI_DEVICES="0:1:0=$(windows_path "$sample")"
+check_no_toc nt_cdrom_without_disc 1
+
+wine_registry delete 'HKLM\Software\Wine\Drives' /v d: /f || abort "cannot remove drive D:"
+rm -f "$WINEPREFIX/dosdevices/d:"
+restart_wine
+run_windows nt_no_cdrom quorlan none
+check_no_toc nt_no_cdrom 0
+
+echo "wine check: done in $(($(date +%s) - started)) s"
+finish

@@ -1,0 +1,233 @@
+// CDIF_ReadTOC, the TocEntry table and its accessors, the MSF conversion and the "TOC" listing.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "program_hooks.h"
+
+namespace {
+
+using scripted::calls_to;
+using scripted::record_of;
+
+class TableOfContents : public CdifListingTest {
+protected:
+    void SetUp() override {
+        CdifListingTest::SetUp();
+        use_spti = 1;
+        drive_count = 1;
+        drive_letters[0] = 'D';
+        device_handle = reinterpret_cast<HANDLE>(std::uintptr_t{0x2000});
+    }
+    void answer(const std::vector<std::uint8_t>& reply) { scripted::script().pass_through = answer_read_toc(reply); }
+    // A table left by an earlier read, which a failed read must keep.
+    void earlier_table() {
+        last_track = 2;
+        toc_entries[1] = {0, 1};
+        toc_entries[2] = {1000, 0};
+        toc_entries[3] = {2000, 0};
+    }
+    void expect_earlier_table() {
+        EXPECT_EQ(last_track, 2);
+        EXPECT_EQ(CDIF_GetTrackLBA(2), 1000);
+        EXPECT_EQ(CDIF_GetTrackLBA(3), 2000);
+        EXPECT_EQ(CDIF_GetTrackLBA(4), 0);
+    }
+};
+
+TEST_F(TableOfContents, SendsReadTocForTheWholeTable) {
+    answer(toc_reply({{0}}, {1000}));
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    auto sent = calls_to("DeviceIoControl");
+    ASSERT_EQ(sent.size(), 1u);
+    auto block = record_of<PassThroughBlock>(sent[0]);
+    const std::uint8_t cdb[16] = {0x43, 0, 0, 0, 0, 0, 0, 0x04, 0x00, 0};
+    EXPECT_EQ(block.sptd.CdbLength, 10);
+    EXPECT_EQ(std::memcmp(block.sptd.Cdb, cdb, sizeof cdb), 0);
+    EXPECT_EQ(block.sptd.DataTransferLength, 1024u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.sptd.DataBuffer) % 16, 0u);
+}
+
+TEST_F(TableOfContents, GivesUpAfterThreeAttemptsKeepingTheEarlierTable) {
+    earlier_table();
+    scripted::script().pass_through = [](HANDLE, const SCSI_PASS_THROUGH_DIRECT&) {
+        return scripted::PassThroughReply{TRUE, 2, {}};
+    };
+    EXPECT_EQ(CDIF_ReadTOC(), 0);
+    EXPECT_EQ(calls_to("DeviceIoControl").size(), 6u) << "three attempts, each sent twice";
+    expect_earlier_table();
+
+    // On ASPI each attempt is one command; the third may succeed.
+    scripted::reset();
+    use_scripted_aspi_layer();
+    int attempts = 0;
+    auto reply = toc_reply({{0}}, {1000});
+    scripted::script().aspi_exec = [&](const SRB_ExecSCSICmd&) {
+        return ++attempts < 3 ? scripted::AspiReply{SS_ERR, SS_ERR, {}, true}
+                              : scripted::AspiReply{SS_COMP, SS_COMP, reply, true};
+    };
+    EXPECT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(attempts, 3);
+    EXPECT_EQ(last_track, 1);
+}
+
+TEST_F(TableOfContents, WithoutDrivesNothingIsSent) {
+    drive_count = 0;
+    EXPECT_EQ(CDIF_ReadTOC(), 0);
+    EXPECT_TRUE(scripted::calls().empty());
+}
+
+TEST_F(TableOfContents, DescriptorKIsEntryKPlusOneWithAudioFromControlBit) {
+    // First track 5, odd track numbers and control bits: only the order and the value-4 bit count.
+    auto reply = toc_reply({{150}, {9000}, {20000}}, {30000, true});
+    reply[2] = 5;
+    reply[4 + 2] = 7;
+    reply[4 + 1] = 0x1B;       // value-4 bit clear: audio
+    reply[4 + 8 + 1] = 0x16;   // set: data
+    reply[4 + 16 + 1] = 0x40;  // clear: audio
+    answer(reply);
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(CDIF_GetLastTrack(), 3);
+    const TocEntry expected[] = {{0, 0}, {150, 1}, {9000, 0}, {20000, 1}, {30000, 0}};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(toc_entries[i].lba, expected[i].lba) << i;
+        EXPECT_EQ(toc_entries[i].is_audio, expected[i].is_audio) << i;
+    }
+    EXPECT_EQ(CDIF_GetTrackMSF(1) & 0xFF, 0u);
+    EXPECT_EQ(CDIF_GetTrackMSF(2) & 0xFF, 4u);
+}
+
+TEST_F(TableOfContents, AccessorsAnswerOnlyInsideTheTable) {
+    answer(toc_reply({{0}}, {1234, true}));
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(CDIF_GetTrackLBA(2), 1234) << "the lead-out";
+    EXPECT_EQ(CDIF_GetTrackLBA(3), 0);
+    EXPECT_EQ(CDIF_GetTrackMSF(3), 0u);
+    EXPECT_EQ(CDIF_GetTrackLBA(0), 0);
+    EXPECT_EQ(CDIF_GetTrackMSF(0), 0x00020004u) << "entry 0: 00:02:00, data";
+
+    drive_count = 0;
+    EXPECT_EQ(CDIF_GetLastTrack(), 1);
+    for (int i : {0, 1, 2}) {
+        EXPECT_EQ(CDIF_GetTrackLBA(i), 0) << i;
+        EXPECT_EQ(CDIF_GetTrackMSF(i), 0u) << i;
+    }
+}
+
+TEST_F(TableOfContents, MsfConversionWithItsEightBitReductions) {
+    struct Case {
+        std::int32_t lba;
+        std::uint32_t msf;
+    };
+    const Case cases[] = {
+        {0, 0x00020000},       {74, 0x00024A00},       {75, 0x00030000},
+        {4349, 0x003B4A00},    {4350, 0x01000000},     // 00:59:74, then 01:00:00
+        {449850, 0x64000000},  {1156503, 0x01020300},  // 100 minutes; 257 minutes wraps to 1
+        {-150, 0x00000000},    {-151, 0x450A2D00},     {0x7FFFFFFF, 0x22251600},
+    };
+    last_track = 1;
+    for (const Case& c : cases) {
+        for (int audio : {1, 0}) {
+            toc_entries[1] = {c.lba, audio};
+            EXPECT_EQ(CDIF_GetTrackMSF(1), c.msf | (audio ? 0u : 4u)) << c.lba;
+        }
+    }
+}
+
+TEST_F(TableOfContents, ListingByteForByte) {
+    toc_listing_enabled = 1;
+    std::FILE* earlier = std::fopen("TOC", "w");
+    std::fputs("an earlier listing, longer than the new one will be ... ... ... ... ... ... ... ... ... ...\n"
+               "... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ...\n"
+               "... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ...\n",
+               earlier);
+    std::fclose(earlier);
+    answer(toc_reply({{0}, {12345}, {200000, true}, {1156503}}, {1200000, true}));
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(toc_listing_file, nullptr);
+    EXPECT_EQ(read_file("TOC"),
+              "Track 01 Audio 00:02:00 LBA=000000\r\n"
+              "Track 02 Audio 02:46:45 LBA=012345\r\n"
+              "Track 03 Data 44:28:50 LBA=200000\r\n"
+              "Track 04 Audio 01:02:03 LBA=1156503\r\n"
+              "Track 05 Data 10:42:00 LBA=1200000\r\n");
+}
+
+TEST_F(TableOfContents, NoListingWhenSwitchedOff) {
+    answer(toc_reply({{0}}, {1000}));
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_FALSE(std::filesystem::exists("TOC"));
+    EXPECT_EQ(CDIF_GetTrackLBA(2), 1000);
+}
+
+TEST_F(TableOfContents, ListingThatCannotBeCreatedLeavesTheTableUnfilled) {
+    toc_listing_enabled = 1;
+    earlier_table();
+    ASSERT_EQ(mkdir("TOC", 0700), 0);
+    answer(toc_reply({{0}, {500}, {900}}, {1500}));
+    EXPECT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(last_track, 3);
+    EXPECT_EQ(CDIF_GetTrackLBA(2), 1000) << "entries keep their earlier values";
+    EXPECT_EQ(CDIF_GetTrackLBA(4), 0);
+    EXPECT_EQ(toc_listing_file, nullptr);
+}
+
+// Replies that do not hold what their last track number implies are failed attempts: with the
+// sanitizers, any read beyond the reply or the table shows up here.
+TEST_F(TableOfContents, HostileRepliesAreFailedAttempts) {
+    auto with_header = [](std::vector<std::uint8_t> reply, std::uint16_t length, std::uint8_t last) {
+        reply[0] = static_cast<std::uint8_t>(length >> 8);
+        reply[1] = static_cast<std::uint8_t>(length);
+        reply[3] = last;
+        return reply;
+    };
+    std::vector<TrackSpec> ninety_nine(99, TrackSpec{100});
+    auto full = toc_reply(ninety_nine, {400000});
+    auto two = toc_reply({{0}, {500}}, {900});
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> reply;
+    };
+    std::vector<Case> cases = {
+        {"empty reply", {}},
+        {"lead-out missing", with_header(two, 2 + 8 * 2, 2)},
+        {"one byte short", with_header(two, 2 + 8 * 3 - 1, 2)},
+        {"last track 100", with_header(full, 0xFFFF, 100)},
+        {"last track 126, length claims 1022", with_header(full, 1022, 126)},
+        {"last track 127, past the buffer", with_header(full, 0xFFFF, 127)},
+        {"last track 255", with_header(full, 0xFFFF, 255)},
+    };
+    for (const Case& c : cases) {
+        scripted::reset();
+        earlier_table();
+        answer(c.reply);
+        EXPECT_EQ(CDIF_ReadTOC(), 0) << c.what;
+        EXPECT_EQ(calls_to("DeviceIoControl").size(), 3u) << c.what << ": three attempts, each GOOD for the transport";
+        expect_earlier_table();
+    }
+}
+
+TEST_F(TableOfContents, NinetyNineTracksFillTheWholeTable) {
+    std::vector<TrackSpec> tracks;
+    for (int i = 0; i < 99; ++i) tracks.push_back({i * 1000, i % 2 == 1});
+    toc_listing_enabled = 1;
+    answer(toc_reply(tracks, {99000, true}));
+    ASSERT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(CDIF_GetLastTrack(), 99);
+    EXPECT_EQ(CDIF_GetTrackLBA(99), 98000);
+    EXPECT_EQ(CDIF_GetTrackLBA(100), 99000);
+    EXPECT_EQ(CDIF_GetTrackLBA(101), 0);
+    std::string listing = read_file("TOC");
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 100);
+    EXPECT_NE(listing.find("Track 100 Data 22:02:00 LBA=099000\r\n"), std::string::npos);
+}
+
+TEST_F(TableOfContents, LongerReplyThanNeededIsAccepted) {
+    auto reply = toc_reply({{0}}, {1000});
+    reply[1] = 200;  // the drive claims more data than the table needs
+    answer(reply);
+    EXPECT_EQ(CDIF_ReadTOC(), 1);
+    EXPECT_EQ(CDIF_GetTrackLBA(2), 1000);
+}
+
+}  // namespace

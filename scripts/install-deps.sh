@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever the build and the tests need and the machine lacks.
-# Safe to run again: it installs nothing when everything is there.
+# Installs, with apt-get, whatever the build (and, with "all", every test) needs and the machine
+# lacks. Safe to run again: it installs nothing when everything is there.
+#   scripts/install-deps.sh        the build and the sample discs
+#   scripts/install-deps.sh all    also the unit tests, the references and the whole-system checks
 set -euo pipefail
 
-packages=(
-  cmake g++ make libgtest-dev libgmock-dev            # build and unit tests
-  libcdio-utils bchunk xorriso                         # independent references for the image tests
-  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod  # the Linux guest check
-  g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine
-)
-
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  need_update=1
+packages=(cmake g++ make xorriso)
+if [ "${1:-}" = all ]; then
+  packages+=(
+    libgtest-dev libgmock-dev                            # unit tests
+    libcdio-utils bchunk                                 # independent references for the image tests
+    qemu-system-x86 linux-image-amd64 busybox-static cpio kmod zstd xz-utils  # the Linux guest check
+    g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine
+  )
 fi
 
 missing=()
@@ -23,5 +23,8 @@ done
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

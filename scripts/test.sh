@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, then the whole-system checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh all
 
 jobs=$(nproc)
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null

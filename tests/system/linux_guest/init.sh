@@ -12,7 +12,7 @@ mount -t devtmpfs devtmpfs /dev
 stty -F /dev/ttyS1 raw -echo 2>/dev/null
 exec 3>/dev/ttyS1
 report() { echo "$*" >&3; }
-uptime_cs() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}"; }  # seconds since boot, in 1/100 s
+uptime_cs() { read -r up _ </proc/uptime; echo $((${up%.*} * 100 + 1${up#*.} - 100)); }  # in 1/100 s
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 
 # Lists the regular files of the current folder: name, size, SHA-256.

@@ -13,3 +13,4 @@ ctest --test-dir build/test --output-on-failure -j"$jobs"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCDIF_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
+tests/system/linux_guest/run.sh build/linux_guest

@@ -1,7 +1,8 @@
 // Writes the sample discs into a folder:
 //   sample.cue/.bin      a mixed disc: track 1 a Mode 1 data track holding an ISO 9660 file
-//                        system of the given files, then four audio tracks of different sounds
-//                        (track 2 with two seconds of silence as INDEX 00)
+//                        system of the given files and a two-second POSTGAP (as a pressed mixed
+//                        disc has between its data and audio tracks), then four audio tracks of
+//                        different sounds (track 3 with two seconds of silence as INDEX 00)
 //   enhanced.cue/.bin    an audio track, then a second session with a data track whose file
 //                        system sits at the session's address
 //   sample-data.iso, enhanced-data.iso   the two file systems as 2048-byte sectors
@@ -115,14 +116,14 @@ std::vector<AudioTrack> sample_audio() {
         double v = (static_cast<double>(state >> 8) / (1 << 24) - 0.5) * (1 - t / 2);
         return std::pair{v, v * 0.5};
     };
-    return {{150, 300, glide}, {0, 225, vibrato}, {0, 375, chord}, {0, 150, noise}};
+    return {{0, 300, glide}, {150, 225, vibrato}, {0, 375, chord}, {0, 150, noise}};
 }
 
 void write_sample(const fs::path& out, const fs::path& files) {
     auto iso = make_file_system(out / "sample-data.iso", files, "CDIF_SAMPLE", 0);
     std::ofstream bin(out / "sample.bin", std::ios::binary | std::ios::trunc);
     std::ofstream cue(out / "sample.cue", std::ios::trunc);
-    cue << "FILE \"sample.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
+    cue << "FILE \"sample.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n    POSTGAP 00:02:00\n";
     write_data_track(bin, iso, 0);
     std::int32_t position = static_cast<std::int32_t>((iso.size() + 2047) / 2048);
     int number = 2;

@@ -51,7 +51,7 @@ abort() {  # a failure after which nothing else can be checked
 for tool in cmake wine wineserver i686-w64-mingw32-objdump cmp truncate; do
     command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
 done
-command -v i686-w64-mingw32-g++-posix >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null ||
+command -v i686-w64-mingw32-g++-win32 >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null ||
     abort "i686-w64-mingw32-g++ is missing (scripts/install-deps.sh installs g++-mingw-w64-i686)"
 
 # --- Builds -----------------------------------------------------------------------------------

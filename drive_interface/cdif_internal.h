@@ -35,6 +35,10 @@ int CDIF_ScanAdapters();
 int CDIF_Inquiry(int host_adapter, int target, int lun);
 void service_abort(int host_adapter, SRB_ExecSCSICmd* request);
 
+// A zero-filled data-in SRB_ExecSCSICmd for the command, completed by signalling the event.
+void fill_exec_request(SRB_ExecSCSICmd& request, int host_adapter, int target, int lun, std::uint8_t* buffer,
+                       std::uint32_t buffer_length, const std::uint8_t* cdb, std::uint8_t cdb_length, HANDLE event);
+
 // Opens "\\.\X:" for the drive letter, as the transport and the drive selection both do.
 HANDLE open_drive_letter(int letter);
 

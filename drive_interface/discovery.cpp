@@ -136,18 +136,8 @@ int CDIF_Inquiry(int host_adapter, int target, int lun) {
     }
     std::uint8_t* data = align16(probe->area);
     SRB_ExecSCSICmd& request = probe->request;
-    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    request.SRB_HaId = static_cast<std::uint8_t>(host_adapter);
-    request.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    request.SRB_Target = static_cast<std::uint8_t>(target);
-    request.SRB_Lun = static_cast<std::uint8_t>(lun);
-    request.SRB_BufLen = kInquiryDataLength;
-    request.SRB_BufPointer = data;
-    request.SRB_SenseLen = SENSE_LEN;
-    request.SRB_CDBLen = 6;
-    request.SRB_PostProc = event;
     const std::uint8_t cdb[6] = {0x12, 0x00, 0x00, 0x00, kInquiryDataLength, 0x00};
-    std::memcpy(request.CDBByte, cdb, sizeof cdb);
+    fill_exec_request(request, host_adapter, target, lun, data, kInquiryDataLength, cdb, sizeof cdb, event);
 
     if (send_aspi_command(&request) == SS_PENDING &&
         platform::WaitForSingleObject(event, kInquiryTimeoutMs) == WAIT_TIMEOUT) {

@@ -53,6 +53,17 @@ int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapte
     if (event == nullptr) return 0;
 
     SRB_ExecSCSICmd request;
+    fill_exec_request(request, host_adapter, target, lun, buffer, buffer_length, cdb, cdb_length, event);
+
+    if (send_aspi_command(&request) == SS_PENDING) platform::WaitForSingleObject(event, INFINITE);
+    platform::CloseHandle(event);
+    return request.SRB_Status == SS_COMP ? 1 : 0;
+}
+
+}  // namespace
+
+void fill_exec_request(SRB_ExecSCSICmd& request, int host_adapter, int target, int lun, std::uint8_t* buffer,
+                       std::uint32_t buffer_length, const std::uint8_t* cdb, std::uint8_t cdb_length, HANDLE event) {
     std::memset(&request, 0, sizeof request);
     request.SRB_Cmd = SC_EXEC_SCSI_CMD;
     request.SRB_HaId = static_cast<std::uint8_t>(host_adapter);
@@ -65,13 +76,7 @@ int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapte
     request.SRB_CDBLen = cdb_length;
     request.SRB_PostProc = event;
     std::memcpy(request.CDBByte, cdb, cdb_length);
-
-    if (send_aspi_command(&request) == SS_PENDING) platform::WaitForSingleObject(event, INFINITE);
-    platform::CloseHandle(event);
-    return request.SRB_Status == SS_COMP ? 1 : 0;
 }
-
-}  // namespace
 
 HANDLE open_drive_letter(int letter) {
     char path[8];

@@ -9,8 +9,9 @@
 # disc images: the "TOC" listing, every WAV and every ISO are byte-identical to what the Linux
 # build writes for the same image, with the drive on the second host adapter behind targets that
 # answer nothing (and a different disc at the adapter's own id, which must not be probed), with
-# every command reported pending, and behind a unit whose INQUIRY never completes. Without an
-# ASPI layer, and with one lacking an export, quorlan prints the exact message and exits with 0.
+# every command reported pending, behind a unit whose INQUIRY never completes, and when started
+# again over a cut file; a layer without host adapters gives exit status 1 and no "TOC". Without
+# an ASPI layer, and with one lacking an export, quorlan prints the exact message and exits with 0.
 # Windows NT family ("winxp"): a CD-ROM drive letter without a readable disc gives exit status 1
 # and no "TOC"; without a CD-ROM drive letter the status is 0. Wine hands the pass-through ioctl
 # to real devices only, so this is as far as that transport goes here.
@@ -64,7 +65,7 @@ build() {  # build <source> <folder> <what> [cmake options...]
     fi
 }
 mkdir -p "$build_dir"
-toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release)
 build "$source_dir" "$build_dir" "the Windows programs" "${toolchain[@]}"
 build "$here/aspi" "$build_dir/test_aspi" "the test ASPI layer" "${toolchain[@]}"
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
@@ -104,14 +105,17 @@ enhanced=$linux_build/sample/enhanced.cue  # an audio track, then a data track i
 for image in "$sample" "$enhanced"; do [ -f "$image" ] || abort "no sample disc $image"; done
 # The Windows programs see the Unix root as drive Z:.
 windows_path() { printf 'Z:%s' "$1"; }
+# A server left by an interrupted run would outlive its prefix.
+[ -d "$work/prefix" ] && WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
 rm -rf "$work"
 mkdir -p "$work/runs" "$work/logs" "$work/cdrom"
 
 # --- The Wine prefix --------------------------------------------------------------------------
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win32
 unset DISPLAY WAYLAND_DISPLAY
-# No Mono or Gecko installer dialogs; the programs' own overrides are added per run.
-base_overrides="mscoree,mshtml="
+# No Mono or Gecko installer dialogs, no menu entries in the user's desktop; the ASPI layer's
+# override is added per run.
+base_overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 wine_registry() {  # wine_registry <reg.exe arguments...>
     WINEDLLOVERRIDES=$base_overrides timeout "$run_timeout" wine reg "$@" /reg:64 >/dev/null 2>&1
 }
@@ -276,6 +280,12 @@ check_same_as_linux aspi_enhanced linux_enhanced
 run_windows aspi_stalled_unit quorlan complete \
     TEST_ASPI_DEVICES="0:0:0=stall;0:1:0=$(windows_path "$sample")" TEST_ASPI_HOST_ID=7
 check_same_as_linux aspi_stalled_unit linux_sample_toc
+
+# A layer that reports no host adapter: the drive letter stays the only drive, and nothing
+# answers at its all-zero address.
+run_windows aspi_no_adapters quorlan complete TEST_ASPI_DEVICES="0:0:0=$(windows_path "$sample")" \
+    TEST_ASPI_ADAPTERS=0
+check_no_toc aspi_no_adapters 1
 
 # No ASPI layer, and layers without one of the two exports.
 run_windows aspi_missing quorlan none

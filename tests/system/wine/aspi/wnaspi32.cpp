@@ -171,11 +171,9 @@ DWORD execute_scsi_command(SRB_ExecSCSICmd& srb) {
 DWORD abort_request(SRB_Abort& srb) {
     auto* target = static_cast<SRB_ExecSCSICmd*>(srb.SRB_ToAbort);
     auto& requests = pending();
-    bool found = false;
+    auto is_target = [&](SRB_ExecSCSICmd* waiting) { return waiting == target; };
     ::EnterCriticalSection(&requests.lock);
-    auto is_target = [&](SRB_ExecSCSICmd* waiting) { return waiting == target && (found = true); };
-    std::erase_if(requests.stalled, is_target);
-    std::erase_if(requests.queue, is_target);
+    bool found = std::erase_if(requests.stalled, is_target) + std::erase_if(requests.queue, is_target) > 0;
     if (found) complete(*target, SS_ABORTED);
     ::LeaveCriticalSection(&requests.lock);
     return srb.SRB_Status = found ? SS_COMP : SS_ABORT_FAIL;

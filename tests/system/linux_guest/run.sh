@@ -19,25 +19,8 @@ work=$build_dir/linux_guest_run
 guest_timeout=${LINUX_GUEST_TIMEOUT:-150}
 modules=(scsi_common scsi_mod cdrom sr_mod libata ata_piix)
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL: $*"
-}
-check() {  # check <description> <actual> <expected>
-    if [ "$2" = "$3" ]; then pass; else fail "$1: expected '$3', got '$2'"; fi
-}
-finish() {
-    echo "linux guest check: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-    exit
-}
-abort() {  # a failure after which nothing else can be checked
-    fail "$*"
-    finish
-}
+check_name="linux guest"
+source "$here/../tally.sh"
 text_to_hex() { od -An -v -tx1 | tr -d ' \n'; }
 hex_to_text() { printf '%b' "$(printf '%s' "$1" | sed 's/../\\x&/g')"; }
 

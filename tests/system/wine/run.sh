@@ -29,24 +29,10 @@ run_timeout=${WINE_RUN_TIMEOUT:-120}
 work=$build_dir/wine_check
 programs=(quorlan palvane tremick)
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL: $*"
-}
 prefix_made=0
-finish() {
-    [ "$prefix_made" = 1 ] && wineserver -k 2>/dev/null
-    echo "wine check: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-    exit
-}
-abort() {  # a failure after which nothing else can be checked
-    fail "$*"
-    finish
-}
+on_finish() { if [ "$prefix_made" = 1 ]; then wineserver -k 2>/dev/null; fi; }
+check_name=wine
+source "$here/../tally.sh"
 
 # --- What the check needs on this machine ---------------------------------------------------
 for tool in cmake wine wineserver i686-w64-mingw32-objdump cmp truncate; do

@@ -1,0 +1,22 @@
+# The pass and fail tally of a whole-system check, sourced by its run.sh.
+# The check sets check_name before sourcing, and may define on_finish (cleanup before the tally).
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL: $*"
+}
+check() {  # check <description> <actual> <expected>
+    if [ "$2" = "$3" ]; then pass; else fail "$1: expected '$3', got '$2'"; fi
+}
+finish() {  # ends the check: it passes when something passed and nothing failed
+    if declare -F on_finish >/dev/null; then on_finish; fi
+    echo "$check_name check: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+    exit
+}
+abort() {  # a failure after which nothing else can be checked
+    fail "$*"
+    finish
+}

@@ -29,9 +29,18 @@ int CDIF_GetLastTrack();
 std::int32_t CDIF_GetTrackLBA(int index);
 std::uint32_t CDIF_GetTrackMSF(int index);
 
+inline constexpr int kRawSectorSize = 2352;   // a raw CD sector (all of a CD-DA sector)
+inline constexpr int kDataSectorSize = 2048;  // a data sector's user data
+
+// Buffers handed to CDIF_ExecCommand start on a 16-byte boundary: the first one at or after
+// area, which is declared 15 bytes larger than used.
+inline std::uint8_t* align16(std::uint8_t* area) {
+    return area + ((16 - reinterpret_cast<std::uintptr_t>(area) % 16) % 16);
+}
+
 // Read by the programs' sector readers; written only by the library.
-extern std::uint8_t* raw_sector_buffer;   // 2352 bytes, 16-byte aligned
-extern std::uint8_t* data_sector_buffer;  // 2048 bytes, 16-byte aligned
+extern std::uint8_t* raw_sector_buffer;   // kRawSectorSize bytes, 16-byte aligned
+extern std::uint8_t* data_sector_buffer;  // kDataSectorSize bytes, 16-byte aligned
 extern AspiDevice selected_device;        // host adapter, target and LUN of the selected drive
 
 // Supplied by each program.

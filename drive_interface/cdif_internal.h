@@ -12,8 +12,6 @@
 inline constexpr int kMaxDriveLetters = 26;
 inline constexpr int kAspiDeviceSlots = 4;
 inline constexpr int kMaxTracks = 99;
-inline constexpr int kRawSectorSize = 2352;
-inline constexpr int kDataSectorSize = 2048;
 
 extern int use_spti;
 extern HANDLE device_handle;
@@ -41,8 +39,3 @@ void fill_exec_request(SRB_ExecSCSICmd& request, int host_adapter, int target, i
 
 // Opens "\\.\X:" for the drive letter, as the transport and the drive selection both do.
 HANDLE open_drive_letter(int letter);
-
-// The first 16-byte boundary at or after area; areas are declared 15 bytes larger than used.
-inline std::uint8_t* align16(std::uint8_t* area) {
-    return area + ((16 - reinterpret_cast<std::uintptr_t>(area) % 16) % 16);
-}

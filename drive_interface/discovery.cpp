@@ -146,13 +146,14 @@ int CDIF_Inquiry(int host_adapter, int target, int lun) {
         abandon(probe);
         return -1;
     }
-    platform::CloseHandle(event);
     int type = request.SRB_Status == SS_COMP ? data[0] & 0x1F : -1;
-    // A request still pending after a failed wait belongs to the layer as well.
-    if (request.SRB_Status == SS_PENDING)
+    // A request still pending after a failed wait belongs to the layer as well, event included.
+    if (request.SRB_Status == SS_PENDING) {
         abandon(probe);
-    else
+    } else {
+        platform::CloseHandle(event);
         delete probe;
+    }
     return type;
 }
 

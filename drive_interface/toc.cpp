@@ -43,8 +43,6 @@ int CDIF_ReadTOC() {
     const std::uint8_t cdb[10] = {0x43, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
     bool read = false;
     for (int attempt = 0; attempt < kReadAttempts && !read; ++attempt) {
-        // Cleared each time so that nothing of an earlier attempt can pass for reply data.
-        std::memset(reply, 0, kReplyLength);
         read = CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb,
                                 sizeof cdb) &&
                reply_is_complete(reply);

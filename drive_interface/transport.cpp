@@ -89,6 +89,9 @@ int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t buffer_length, int host
                      const std::uint8_t* cdb, std::uint8_t cdb_length) {
     // Both records hold 16 CDB bytes; a longer CDB cannot be sent.
     if (cdb_length > sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb)) return 0;
+    // The number of bytes that arrive is not examined: what a short reply leaves unwritten reads
+    // as zero, never as what the buffer held before (an earlier sector, an earlier attempt).
+    if (buffer != nullptr) std::memset(buffer, 0, buffer_length);
     if (use_spti) return exec_pass_through(buffer, buffer_length, cdb, cdb_length);
     return exec_aspi(buffer, buffer_length, host_adapter, target, lun, cdb, cdb_length);
 }

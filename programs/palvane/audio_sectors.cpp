@@ -21,7 +21,7 @@ int build_read_cd(std::uint8_t* cdb, std::int32_t lba, const AspiDevice&) {
     return 12;
 }
 
-const SectorCommand kReadCd = {kAudioSectorSize, &raw_sector_buffer, build_read_cd, nullptr};
+const SectorCommand kReadCd = {kRawSectorSize, &raw_sector_buffer, build_read_cd, nullptr};
 
 }  // namespace
 

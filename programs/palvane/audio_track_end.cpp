@@ -20,8 +20,7 @@ constexpr int kSessionInfoLength = 12;
 // refuses the request gives 0.
 int opens_later_session(int track) {
     std::uint8_t area[kSessionInfoLength + 15] = {};
-    auto* reply = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(area) + 15) &
-                                                  ~static_cast<std::uintptr_t>(15));
+    std::uint8_t* reply = align16(area);
     const std::uint8_t cdb[10] = {0x43, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, kSessionInfoLength, 0x00};
     const AspiDevice device = selected_device;
     if (!CDIF_ExecCommand(reply, kSessionInfoLength, device.host_adapter, device.target, device.lun, cdb, 10))

@@ -7,12 +7,12 @@
 
 namespace {
 
-std::uint8_t audio_chunk[kChunkSectors * kAudioSectorSize];
+std::uint8_t audio_chunk[kChunkSectors * kRawSectorSize];
 
 const TrackExtraction kAudioTracks = {
     .audio_mark = 1,
     .file_name_format = "%02d.wav",
-    .sector_size = kAudioSectorSize,
+    .sector_size = kRawSectorSize,
     .chunk = audio_chunk,
     .read_sectors = read_audio_sectors,
     .track_end = audio_track_end,

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-inline constexpr int kAudioSectorSize = 2352;
+#include "cdif.h"
 inline constexpr int kWavHeaderSize = 44;
 
 // Reads count raw CD-DA sectors from first_lba into buffer with READ CD. Returns 1.

@@ -16,7 +16,7 @@ void put_le32(std::uint8_t* at, std::uint32_t value) {
     put_le16(at + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
-std::int64_t data_size(std::int32_t count) { return static_cast<std::int64_t>(std::max(count, 0)) * kAudioSectorSize; }
+std::int64_t data_size(std::int32_t count) { return static_cast<std::int64_t>(std::max(count, 0)) * kRawSectorSize; }
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-inline constexpr int kDataSectorSize = 2048;
+#include "cdif.h"
 
 // Set by the track loop before it asks for a chunk; cleared by the reader when the chunk's
 // transfer is over. The loop waits on it before writing the chunk.

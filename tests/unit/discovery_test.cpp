@@ -288,6 +288,20 @@ TEST_F(TimedOutProbe, HeldRequestStaysValidAndIsNeverReused) {
     EXPECT_EQ(drive_count, 1) << "a late answer changes nothing";
 }
 
+// A wait that fails outright (rather than timing out) leaves the request with the layer too: the
+// unit is skipped without an abort, and the event the layer will signal stays open.
+TEST_F(TimedOutProbe, FailedWaitLeavesTheRequestAndItsEventWithTheLayer) {
+    scripted::script().unfired_wait_result = WAIT_FAILED;
+    EXPECT_EQ(init(), "");
+    EXPECT_EQ(drive_count, 1);
+    ASSERT_EQ(scripted::held_requests().size(), 1u);
+    HANDLE held_event = scripted::held_requests()[0].event;
+    for (const auto& call : calls_to("CloseHandle"))
+        EXPECT_NE(call.args[0], reinterpret_cast<std::uintptr_t>(held_event));
+    for (const auto& call : calls_to("SendASPI32Command")) EXPECT_NE(call.args[0], SC_ABORT_SRB);
+    ASSERT_TRUE(scripted::complete_late(scripted::held_requests()[0].request));
+}
+
 class Selection : public CdifTest {};
 
 TEST_F(Selection, IndexOutsideTheDrivesChangesNothing) {

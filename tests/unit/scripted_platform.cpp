@@ -241,7 +241,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         held.erase(it);
         return WAIT_OBJECT_0;
     }
-    return milliseconds == INFINITE ? WAIT_FAILED : WAIT_TIMEOUT;
+    return milliseconds == INFINITE ? WAIT_FAILED : state().script.unfired_wait_result;
 }
 
 void Sleep(DWORD milliseconds) { record("Sleep", {}, {milliseconds}); }

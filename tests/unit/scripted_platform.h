@@ -84,6 +84,7 @@ struct Script {
     DWORD abort_result = SS_COMP;
 
     bool event_creation_fails = false;
+    DWORD unfired_wait_result = WAIT_TIMEOUT;  // a limited wait for an event that does not fire
     std::map<std::string, std::int64_t> file_sizes;  // _stat: existing files
 };
 

@@ -1,5 +1,6 @@
 // CDIF_ExecCommand on both transports: the records it sends, the retry with reopen on the
 // pass-through path, and what counts as success.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -33,9 +34,12 @@ TEST_F(PassThroughTransport, FillsEveryFieldOfTheBlock) {
     scripted::script().pass_through = [](HANDLE, const SCSI_PASS_THROUGH_DIRECT&) {
         return scripted::PassThroughReply{TRUE, 0, {0xAB, 0xCD}};
     };
+    std::memset(buffer_, 0x5A, sizeof buffer_);  // what an earlier command left
     ASSERT_EQ(exec(), 1);
     EXPECT_EQ(buffer_[0], 0xAB);
     EXPECT_EQ(buffer_[1], 0xCD);
+    EXPECT_EQ(std::count(buffer_ + 2, buffer_ + sizeof buffer_, 0), static_cast<long>(sizeof buffer_ - 2))
+        << "a short reply leaves zeros behind it, not earlier data";
     ASSERT_EQ(calls().size(), 1u);
     const scripted::Call& call = calls()[0];
     ASSERT_EQ(call.function, "DeviceIoControl");

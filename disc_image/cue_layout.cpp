@@ -10,9 +10,6 @@
 namespace disc_image {
 namespace {
 
-// The last address a CD's time fields can carry: 99:59:74.
-constexpr std::int64_t kMaxLeadOut = 100 * 60 * kFramesPerSecond - kLbaTimeOffset;
-
 struct Run {
     std::size_t track;
     int file;
@@ -55,13 +52,19 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
         for (const CueIndex& index : sheet_.tracks[t].indexes)
             points[index.file].push_back({t, index.frame, index.line, index.number == 1});
 
-    // Sectors before a file's first index point belong to the track running at that moment:
-    // the previous file's last track, or the first track as its pregap.
+    // Sectors before a file's first index point are the pregap of the track that point opens,
+    // when that track begins in this file; otherwise they continue the track running at that
+    // moment (one whose INDEX 00 lay in an earlier file).
     std::size_t owner = 0;
     bool owner_starts = false;
     for (std::size_t f = 0; f < points.size(); ++f) {
         int file = static_cast<int>(f);
         if (points[f].empty()) return error(sheet_.files[f].line, "FILE without any INDEX");
+        const std::size_t opened = points[f].front().track;
+        if (sheet_.tracks[opened].indexes.front().file == file) {
+            owner = opened;
+            owner_starts = false;
+        }
         std::uint64_t cursor = 0;
         std::int32_t frame = 0;
         for (const Point& point : points[f]) {

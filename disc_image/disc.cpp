@@ -8,13 +8,6 @@ namespace disc_image {
 namespace {
 
 constexpr std::uintmax_t kMaxCueSheetSize = 1 << 20;
-constexpr std::uintmax_t kMaxIsoSectors = 100 * 60 * kFramesPerSecond - kLbaTimeOffset;
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // Opens an image file for reading and finds its size; the message says what is wrong.
 std::unique_ptr<std::ifstream> open_file(const std::filesystem::path& path, std::uint64_t& size, std::string& message) {
@@ -37,10 +30,11 @@ std::unique_ptr<std::ifstream> open_file(const std::filesystem::path& path, std:
 }
 
 Expected<Disc> load_cue(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
+    // Checked before opening: opening a FIFO, say, would wait for a writer.
     std::error_code code;
-    if (!stream.is_open() || !std::filesystem::is_regular_file(path, code))
-        return ImageError{path.string(), 0, "cannot open the cue sheet"};
+    if (!std::filesystem::is_regular_file(path, code)) return ImageError{path.string(), 0, "cannot open the cue sheet"};
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream.is_open()) return ImageError{path.string(), 0, "cannot open the cue sheet"};
     std::string text(kMaxCueSheetSize + 1, '\0');
     stream.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(stream.gcount()));
@@ -73,7 +67,7 @@ Expected<Disc> load_iso(const std::filesystem::path& path) {
     auto file = open_file(path, size, message);
     if (!file) return ImageError{path.string(), 0, message};
     if (size % kUserDataSize != 0) return ImageError{path.string(), 0, "does not end on a whole 2048-byte sector"};
-    if (size / kUserDataSize > kMaxIsoSectors) return ImageError{path.string(), 0, "larger than a CD holds"};
+    if (size / kUserDataSize > static_cast<std::uint64_t>(kMaxLeadOut)) return ImageError{path.string(), 0, "larger than a CD holds"};
     auto sectors = static_cast<std::int32_t>(size / kUserDataSize);
     Track track;
     track.number = 1;
@@ -126,7 +120,7 @@ bool Disc::read_raw(std::int32_t lba, RawSector raw) {
 }
 
 Expected<Disc> load_image(const std::filesystem::path& path) {
-    if (lower(path.extension().string()) == ".cue") return load_cue(path);
+    if (ascii_lower(path.extension().string()) == ".cue") return load_cue(path);
     return load_iso(path);
 }
 

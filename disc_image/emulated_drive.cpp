@@ -16,7 +16,7 @@ std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entr
     }
     const DriveEntry& drive = std::get<DriveEntry>(parsed);
     std::optional<Disc> disc;
-    if (drive.image != "empty") {
+    if (ascii_lower(drive.image) != "empty") {
         auto loaded = load_image(drive.image);
         if (auto* failed = std::get_if<ImageError>(&loaded))
             std::fprintf(stderr, "disc image %s\n", failed->text().c_str());
@@ -27,9 +27,7 @@ std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entr
 }
 
 bool is_emulated_entry(const std::string& entry) {
-    std::string image(entry_image(entry));
-    for (char& c : image)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string image = ascii_lower(entry_image(entry));
     return image == "empty" || image.ends_with(".cue") || image.ends_with(".iso");
 }
 

@@ -19,6 +19,9 @@ struct CommandReply {
     std::uint8_t status = kStatusGood;
     std::uint32_t data_length = 0;             // bytes placed at the start of the data-in buffer
     std::array<std::uint8_t, 18> sense{};      // fixed-format sense data, valid with CHECK CONDITION
+    // The command had more data for the host than the data-in buffer holds: the part that fits
+    // is there, and a host adapter reports the rest as a data overrun, not as a good transfer.
+    bool overrun = false;
 };
 
 class EmulatedDrive {

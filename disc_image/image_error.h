@@ -22,6 +22,14 @@ inline std::string quoted(std::string_view text, std::size_t shown = 40) {
     return join({"\"", text.substr(0, shown), "...\""});
 }
 
+// Text with ASCII capitals made small, for names compared without regard to case.
+inline std::string ascii_lower(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return result;
+}
+
 struct ImageError {
     std::string file;     // the image or cue sheet
     int line = 0;         // line of the cue sheet, 0 when none applies

@@ -34,17 +34,20 @@ CommandReply MmcDrive::execute(std::span<const std::uint8_t> cdb, std::span<std:
     if (cdb.size() < command->cdb_length) return check_condition(kInvalidFieldInCdb);
     if (command->needs_medium && !disc_) return check_condition(kMediumNotPresent);
 
-    Request request{cdb, data_in, {}, 0};
+    Request request{cdb, data_in, {}, 0, false};
     if (Outcome failed = (this->*command->handler)(request))
         return check_condition(failed->sense, failed->information, request.transferred);
     CommandReply reply;
     if (command->allocation_size > 0) {
         std::size_t allocation = get_be(cdb, command->allocation_offset, command->allocation_size);
-        std::size_t length = std::min({request.reply.size(), allocation, data_in.size()});
+        std::size_t sent = std::min(request.reply.size(), allocation);
+        std::size_t length = std::min(sent, data_in.size());
         if (length > 0) std::memcpy(data_in.data(), request.reply.data(), length);
         reply.data_length = static_cast<std::uint32_t>(length);
+        reply.overrun = sent > length;
     } else {
         reply.data_length = request.transferred;
+        reply.overrun = request.overrun;
     }
     return reply;
 }

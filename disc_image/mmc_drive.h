@@ -26,6 +26,7 @@ private:
         std::span<std::uint8_t> data_in;
         std::vector<std::uint8_t> reply;  // commands with an allocation length build their reply here
         std::uint32_t transferred = 0;    // read commands write data_in directly and count here
+        bool overrun = false;             // read commands: data_in could not take all the data
     };
     struct Failure {
         Sense sense;

@@ -1,5 +1,6 @@
-// READ(10) and READ CD. Every address, the kind of every sector and the injected faults are
-// checked before anything is copied; the data never runs past the caller's buffer.
+// READ(10) and READ CD. Every address, the kind of every track read and the injected faults are
+// checked before anything is copied; the Mode 2 form of each sector is checked as it is read.
+// The data never runs past the caller's buffer.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -80,7 +81,11 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
 
     std::array<std::uint8_t, kRawSectorSize> raw;
     std::array<std::uint8_t, kRawSectorSize> selected;
-    for (std::uint32_t i = 0; i < count && request.transferred < request.data_in.size(); ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (request.transferred == request.data_in.size()) {
+            request.overrun = true;
+            break;
+        }
         auto address = static_cast<std::int32_t>(lba + i);
         if (!disc_->read_raw(address, raw)) return Failure{kUnrecoveredReadError, static_cast<std::uint32_t>(address)};
         SectorForm form = SectorForm::audio;
@@ -100,6 +105,7 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
             size = select_main_channel(form, raw, format.selection, selected);
         }
         std::size_t fits = std::min<std::size_t>(size, request.data_in.size() - request.transferred);
+        if (fits < size) request.overrun = true;
         std::memcpy(request.data_in.data() + request.transferred, selected.data(), fits);
         request.transferred += static_cast<std::uint32_t>(fits);
     }

@@ -12,6 +12,8 @@ inline constexpr std::size_t kRawSectorSize = 2352;
 inline constexpr std::size_t kUserDataSize = 2048;
 inline constexpr std::int32_t kFramesPerSecond = 75;
 inline constexpr std::int32_t kLbaTimeOffset = 150;  // LBA 0 is 00:02:00
+// The largest lead-out address: the one after a last sector at 99:59:74 (time 100:00:00).
+inline constexpr std::int32_t kMaxLeadOut = 100 * 60 * kFramesPerSecond - kLbaTimeOffset;
 
 using RawSector = std::span<std::uint8_t, kRawSectorSize>;
 using ConstRawSector = std::span<const std::uint8_t, kRawSectorSize>;

@@ -81,6 +81,7 @@ std::vector<Drive>& drive_table() {
 
 Drive* drive_for_letter(char letter) {
     auto& drives = drive_table();
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     int index = letter - kFirstLetter;
     if (index < 0 || index >= static_cast<int>(drives.size())) return nullptr;
     return &drives[index];
@@ -147,6 +148,7 @@ BOOL send_to_emulated(disc_image::EmulatedDrive& drive, SCSI_PASS_THROUGH_DIRECT
         data = {static_cast<std::uint8_t*>(sptd.DataBuffer), sptd.DataTransferLength};
     }
     disc_image::CommandReply reply = drive.execute({sptd.Cdb, sptd.CdbLength}, data);
+    if (reply.overrun) return FALSE;  // a transport error, as the kernel reports a data overrun
     sptd.ScsiStatus = reply.status;
     if (reply.status == disc_image::kStatusCheckCondition)
         std::memcpy(sense_area, reply.sense.data(), std::min<std::size_t>(reply.sense.size(), sptd.SenseInfoLength));

@@ -71,6 +71,21 @@ TEST(CueSheet, FilesPerTrackWithSpacesAndTheirOwnPregaps) {
     EXPECT_EQ(data[2064], 0);
 }
 
+// A file whose first track starts after its first sectors: those sectors are that track's pregap,
+// in its own sector size, not a continuation of the previous file's track.
+TEST(CueSheet, LeadingSectorsOfAFileAreThePregapOfItsFirstTrack) {
+    TempDir dir;
+    dir.write("a.bin", std::string(2048 * 10, 'd'));
+    dir.write("b.bin", std::string(2352 * 3, 'p') + std::string(2352 * 5, 's'));
+    dir.write("disc.cue", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
+                          "FILE b.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:03\n");
+    disc_image::Disc disc = load(dir / "disc.cue");
+    expect_layout(disc, {{1, 1, 0, 0, 10}, {2, 1, 10, 13, 18}});
+    EXPECT_EQ(raw_at(disc, 10), Bytes(2352, 'p'));
+    EXPECT_EQ(raw_at(disc, 13), Bytes(2352, 's'));
+    EXPECT_EQ(raw_at(disc, 17), Bytes(2352, 's'));
+}
+
 TEST(CueSheet, PregapInThePreviousFileAndMixedSectorSizesInOneFile) {
     TempDir dir;
     // a.bin: 10 Mode 1 sectors of 2048 bytes, then 5 audio sectors that are track 2's INDEX 00.

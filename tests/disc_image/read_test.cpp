@@ -112,12 +112,20 @@ TEST_F(EveryKind, FieldsNotServedAndEmptyTransfers) {
     EXPECT_EQ(none.data.size(), 0u);
 }
 
+// A buffer smaller than the transfer takes what fits and the rest is an overrun, which the host
+// side reports as a failed transfer: a caller's undersized buffer cannot pass for a good read.
 TEST_F(EveryKind, TransferStopsAtTheEndOfTheBuffer) {
     Bytes buffer(3000, 0xEE);
     auto reply = drive->execute(read_cd_cdb(disc.tracks[3].start, 2, 1, 0x10), std::span(buffer).first(2500));
     EXPECT_EQ(reply.status, disc_image::kStatusGood);
     EXPECT_EQ(reply.data_length, 2500u);
+    EXPECT_TRUE(reply.overrun);
     EXPECT_EQ(buffer[2500], 0xEE);
+
+    Bytes whole(2 * 2352);
+    EXPECT_FALSE(drive->execute(read_cd_cdb(disc.tracks[3].start, 2, 1, 0x10), whole).overrun);
+    EXPECT_TRUE(drive->execute(read_toc_cdb(false, 0, 0, 100), std::span(buffer).first(12)).overrun);
+    EXPECT_FALSE(drive->execute(read_toc_cdb(false, 0, 0, 12), std::span(buffer).first(12)).overrun);
 }
 
 TEST_F(EveryKind, InjectedFaults) {

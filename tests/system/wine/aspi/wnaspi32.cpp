@@ -28,6 +28,7 @@ constexpr BYTE SS_NO_DEVICE = 0x82;
 constexpr BYTE SS_INVALID_SRB = 0xE0;
 constexpr BYTE HASTAT_OK = 0x00;
 constexpr BYTE HASTAT_SEL_TO = 0x11;  // selection timeout: nothing answers at the address
+constexpr BYTE HASTAT_DO_DU = 0x12;   // data overrun: more data than the buffer holds
 constexpr BYTE SRB_DIR_OUT = 0x10;
 constexpr BYTE kStatusCheckCondition = 0x02;
 
@@ -75,8 +76,9 @@ BYTE execute(SRB_ExecSCSICmd& srb, Unit& unit) {
     std::span<std::uint8_t> data(srb.SRB_BufPointer, srb.SRB_BufLen);
     disc_image::CommandReply reply =
         unit.kind == UnitKind::disk ? execute_on_disk(cdb, data) : unit.drive->execute(cdb, data);
-    srb.SRB_HaStat = HASTAT_OK;
+    srb.SRB_HaStat = reply.overrun ? HASTAT_DO_DU : HASTAT_OK;
     srb.SRB_TargStat = reply.status;
+    if (reply.overrun) return SS_ERR;
     if (reply.status == disc_image::kStatusGood) return SS_COMP;
     std::memcpy(srb.SenseArea, reply.sense.data(),
                 std::min<std::size_t>({srb.SRB_SenseLen, reply.sense.size(), sizeof srb.SenseArea}));

@@ -149,3 +149,38 @@ TEST_F(EveryKind, InjectedFaults) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Mode 2 sector as stored: sync, header, the subheader twice (submode 0x08 for form 1 data,
+// 0x20 for form 2), then user data of `fill`.
+std::string mode2_sector(std::uint8_t submode, char fill) {
+    std::string raw(2352, '\0');
+    for (int i = 1; i <= 10; ++i) raw[i] = '\xFF';
+    raw[15] = 2;
+    raw[18] = raw[22] = static_cast<char>(submode);
+    std::fill(raw.begin() + 24, raw.end(), fill);
+    return raw;
+}
+
+}  // namespace
+
+// Form 2 sectors hold 2324 user bytes: READ CD asking for form 2 gets them, while READ(10) and
+// READ CD asking for form 1 refuse them (and form 2 refuses a form 1 sector).
+TEST(Mode2, FormsAreToldApartSectorBySector) {
+    TempDir dir;
+    std::string form1 = mode2_sector(0x08, 'a'), form2 = mode2_sector(0x20, 'b');
+    dir.write("xa.bin", form1 + form2);
+    dir.write("xa.cue", "FILE xa.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n");
+    auto drive = disc_image::EmulatedDrive::from_entry((dir / "xa.cue").string());
+
+    Answer user = run(*drive, read_cd_cdb(1, 1, 5, 0x10));
+    ASSERT_EQ(user.reply.status, disc_image::kStatusGood);
+    EXPECT_EQ(user.data, Bytes(2324, 'b'));
+    EXPECT_EQ(run(*drive, read_cd_cdb(1, 1, 0, 0xF8)).data, Bytes(form2.begin(), form2.end()));
+    EXPECT_EQ(run(*drive, read10_cdb(0, 1)).data, Bytes(2048, 'a'));
+
+    EXPECT_TRUE(has_sense(run(*drive, read10_cdb(1, 1)).reply, 5, 0x64, 0));
+    EXPECT_TRUE(has_sense(run(*drive, read_cd_cdb(1, 1, 4, 0x10)).reply, 5, 0x64, 0));
+    EXPECT_TRUE(has_sense(run(*drive, read_cd_cdb(0, 1, 5, 0x10)).reply, 5, 0x64, 0));
+}

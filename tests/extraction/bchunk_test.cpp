@@ -1,8 +1,6 @@
 // An independent check: the tracks palvane and tremick write hold the same data as the tracks
 // bchunk cuts from the image's bin file, short of the gaps palvane leaves out before a data track.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "extraction_fixture.h"
@@ -13,13 +11,11 @@ class AgainstBchunk : public Extraction {
 protected:
     // Runs bchunk on the image, its WAV files with headers, into root/bchunk01.wav, ...
     void run_bchunk() {
-        std::string command = "cd '" + root.string() + "' && bchunk -w image/disc.bin image/disc.cue bchunk >/dev/null";
+        std::string command = "cd '" + root.string() + "' && bchunk -w images/disc.bin images/disc.cue bchunk >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
-    Bytes bchunk_file(const std::string& name) const { return read(root / ("bchunk" + name)); }
-    static Bytes read(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    Bytes bchunk_file(const std::string& name) const {
+        return program_test::read_file<Bytes>(root / ("bchunk" + name));
     }
     static Bytes after_header(const Bytes& wav) { return Bytes(wav.begin() + 44, wav.end()); }
     static Bytes without_last_sectors(const Bytes& data, int sectors) {

@@ -1,44 +1,18 @@
 #include "extraction_fixture.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 namespace fs = std::filesystem;
 
-void Extraction::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "extraction-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
-    out = root / "out";
-    fs::create_directories(out);
-    fs::create_directories(root / "image");
-}
-
-void Extraction::TearDown() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
-
 void Extraction::make_disc(const std::vector<TrackSpec>& tracks) {
-    disc = test_support::build_disc(root / "image", "disc", tracks);
+    disc = test_support::build_disc(space.images(), "disc", tracks);
 }
 
 Outcome Extraction::run(const char* program, const std::string& options) {
-    std::string command = "cd '" + out.string() + "' && CDIF_DRIVES='" + disc.cue.string() + options + "' '" +
-                          program + "' 2>'" + (root / "stderr").string() + "'";
-    Outcome result{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, got);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    program_test::ProgramRun run = program_test::run_program(space, program, disc.cue.string() + options);
+    return {run.exit_code, run.out};
 }
 
 Bytes Extraction::sectors(std::int32_t first, std::int32_t end, bool audio) const {
@@ -58,10 +32,7 @@ Bytes Extraction::wav(std::int32_t first, std::int32_t end) const {
     return data;
 }
 
-Bytes Extraction::file(const std::string& name) const {
-    std::ifstream in(out / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+Bytes Extraction::file(const std::string& name) const { return program_test::read_file<Bytes>(out / name); }
 
 void Extraction::write_file(const std::string& name, const Bytes& content) const {
     std::ofstream(out / name, std::ios::binary | std::ios::trunc)

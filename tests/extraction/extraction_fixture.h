@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disc_builder.h"
+#include "program_run.h"
 
 using Bytes = std::vector<std::uint8_t>;
 using test_support::TrackKind;
@@ -25,9 +26,6 @@ struct Outcome {
 
 class Extraction : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
     // Builds the disc the runs read.
     void make_disc(const std::vector<TrackSpec>& tracks);
     // Runs the program in out with CDIF_DRIVES naming the disc, followed by options ("?bad=...").
@@ -44,8 +42,9 @@ protected:
     void write_file(const std::string& name, const Bytes& content) const;
     std::vector<std::string> listing() const;  // names in out, sorted
 
-    std::filesystem::path root;
-    std::filesystem::path out;  // the programs' current directory
+    program_test::Workspace space;
+    const std::filesystem::path root = space.root();
+    const std::filesystem::path out = space.work();  // the programs' current directory
     test_support::BuiltDisc disc;
 };
 

@@ -68,6 +68,24 @@ TEST(Quorlan, ListsTheFirstDriveWithADisc) {
                              "Track 02 Audio 00:03:00 LBA=000075\r\n");
 }
 
+// No drive: exit status 0. Drives without a disc: 1, and an earlier "TOC" stays as it was.
+TEST(Quorlan, NoDriveOrNoDiscWritesNothing) {
+    Workspace space;
+    ProgramRun run = run_program(space, kQuorlan, "");
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_TRUE(std::filesystem::is_empty(space.work()));
+
+    run = run_program(space, kQuorlan, "empty");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_TRUE(std::filesystem::is_empty(space.work()));
+
+    std::ofstream(space.work() / "TOC") << "earlier\n";
+    EXPECT_EQ(run_program(space, kQuorlan, "empty;empty").exit_code, 1);
+    EXPECT_EQ(toc_of(space), "earlier\n");
+}
+
 TEST(Quorlan, MalformedImageWritesNoToc) {
     Workspace space;
     auto cue = space.images() / "bad.cue";

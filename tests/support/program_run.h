@@ -18,7 +18,9 @@ inline std::string shell_quoted(const std::string& text) {
     return result + "'";
 }
 
-inline std::string read_file(const std::filesystem::path& path) {
+// A file's bytes, as text or as a vector of bytes.
+template <class Bytes = std::string>
+Bytes read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

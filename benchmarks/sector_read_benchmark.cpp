@@ -12,6 +12,7 @@
 #include "cdif.h"
 #include "disc_builder.h"
 #include "emulated_drive.h"
+#include "scsi_commands.h"
 
 int toc_listing_enabled = 0;
 int use_aspi() { return 0; }
@@ -36,28 +37,15 @@ const test_support::BuiltDisc& disc() {
     return built;
 }
 
-void read_cd_cdb(std::uint8_t* cdb, std::int32_t lba) {
-    const std::uint8_t command[12] = {0xBE, 0x04, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-                                      static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0, 0, 1, 0x10, 0, 0};
-    std::copy(command, command + 12, cdb);
-}
-
-void read10_cdb(std::uint8_t* cdb, std::int32_t lba) {
-    const std::uint8_t command[10] = {0x28, 0, 0, static_cast<std::uint8_t>(lba >> 16), static_cast<std::uint8_t>(lba >> 8),
-                                      static_cast<std::uint8_t>(lba), 0, 0, 1, 0};
-    std::copy(command, command + 10, cdb);
-}
-
 // Sectors of one track, one command each, through CDIF_ExecCommand.
-void through_library(benchmark::State& state, int track, int cdb_length, int sector_size, std::uint8_t* buffer,
-                     void (*build)(std::uint8_t*, std::int32_t)) {
+void through_library(benchmark::State& state, int track, int sector_size, std::uint8_t* buffer,
+                     test_support::Bytes (*cdb_for)(std::uint32_t lba)) {
     const std::int32_t start = disc().tracks[track].start;
     std::int32_t lba = start;
-    std::uint8_t cdb[12];
     for (auto _ : state) {
-        build(cdb, lba);
-        if (!CDIF_ExecCommand(buffer, static_cast<std::uint32_t>(sector_size), 0, 0, 0, cdb,
-                              static_cast<std::uint8_t>(cdb_length)))
+        const test_support::Bytes cdb = cdb_for(static_cast<std::uint32_t>(lba));
+        if (!CDIF_ExecCommand(buffer, static_cast<std::uint32_t>(sector_size), 0, 0, 0, cdb.data(),
+                              static_cast<std::uint8_t>(cdb.size())))
             state.SkipWithError("a sector did not read");
         benchmark::DoNotOptimize(buffer[0]);
         if (++lba == start + kTrackSectors) lba = start;
@@ -68,13 +56,15 @@ void through_library(benchmark::State& state, int track, int cdb_length, int sec
 
 void AudioSectorThroughLibrary(benchmark::State& state) {
     disc();
-    through_library(state, 1, 12, kRawSectorSize, raw_sector_buffer, read_cd_cdb);
+    through_library(state, 1, kRawSectorSize, raw_sector_buffer,
+                    [](std::uint32_t lba) { return test_support::read_cd_cdb(lba, 1, 1, 0x10); });
 }
 BENCHMARK(AudioSectorThroughLibrary);
 
 void DataSectorThroughLibrary(benchmark::State& state) {
     disc();
-    through_library(state, 0, 10, kDataSectorSize, data_sector_buffer, read10_cdb);
+    through_library(state, 0, kDataSectorSize, data_sector_buffer,
+                    [](std::uint32_t lba) { return test_support::read10_cdb(lba, 1); });
 }
 BENCHMARK(DataSectorThroughLibrary);
 
@@ -82,10 +72,9 @@ void AudioSectorFromEmulatedDrive(benchmark::State& state) {
     auto drive = disc_image::EmulatedDrive::from_entry(disc().cue.string());
     const std::int32_t start = disc().tracks[1].start;
     std::int32_t lba = start;
-    std::uint8_t cdb[12];
     std::uint8_t sector[kRawSectorSize];
     for (auto _ : state) {
-        read_cd_cdb(cdb, lba);
+        const test_support::Bytes cdb = test_support::read_cd_cdb(static_cast<std::uint32_t>(lba), 1, 1, 0x10);
         benchmark::DoNotOptimize(drive->execute(cdb, sector).data_length);
         if (++lba == start + kTrackSectors) lba = start;
     }

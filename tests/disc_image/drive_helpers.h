@@ -10,10 +10,14 @@
 #include <vector>
 
 #include "emulated_drive.h"
+#include "scsi_commands.h"
 
 namespace disc_image_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using test_support::Bytes;
+using test_support::read10_cdb;
+using test_support::read_cd_cdb;
+using test_support::read_toc_cdb;
 
 // A fresh folder for the images of one test, removed afterwards.
 class TempDir {
@@ -61,25 +65,6 @@ inline Answer run(disc_image::EmulatedDrive& drive, const Bytes& cdb, std::size_
     data.resize(std::min<std::size_t>(result.reply.data_length, buffer));
     result.data = std::move(data);
     return result;
-}
-
-inline Bytes read_toc_cdb(bool msf, int format, int start, std::uint16_t allocation) {
-    return {0x43, static_cast<std::uint8_t>(msf ? 0x02 : 0x00), static_cast<std::uint8_t>(format), 0, 0, 0,
-            static_cast<std::uint8_t>(start), static_cast<std::uint8_t>(allocation >> 8),
-            static_cast<std::uint8_t>(allocation), 0};
-}
-
-inline Bytes read10_cdb(std::uint32_t lba, std::uint16_t count) {
-    return {0x28, 0, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-            static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0,
-            static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count), 0};
-}
-
-inline Bytes read_cd_cdb(std::uint32_t lba, std::uint32_t count, int expected_type, std::uint8_t selection) {
-    return {0xBE, static_cast<std::uint8_t>(expected_type << 2), static_cast<std::uint8_t>(lba >> 24),
-            static_cast<std::uint8_t>(lba >> 16), static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba),
-            static_cast<std::uint8_t>(count >> 16), static_cast<std::uint8_t>(count >> 8),
-            static_cast<std::uint8_t>(count), selection, 0, 0};
 }
 
 // CHECK CONDITION with this key, ASC and ASCQ in fixed-format sense.

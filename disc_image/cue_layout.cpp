@@ -167,7 +167,9 @@ Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::p
     if (auto failed = layout.cut_files(sizes)) return *failed;
     if (auto failed = layout.place_runs()) return *failed;
     if (auto failed = layout.separate_sessions()) return *failed;
-    return Disc(std::move(layout.tracks), layout.sessions(), std::move(layout.extents), std::move(files));
+    // The sessions are taken before the tracks move: a call's arguments are evaluated in no fixed order.
+    std::vector<Session> sessions = layout.sessions();
+    return Disc(std::move(layout.tracks), std::move(sessions), std::move(layout.extents), std::move(files));
 }
 
 }  // namespace disc_image

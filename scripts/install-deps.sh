@@ -9,6 +9,7 @@ packages=(cmake g++ make xorriso)
 if [ "${1:-}" = all ]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev           # unit tests and benchmarks
+    clang libclang-rt-dev                                # the second compiler, its sanitizers and libFuzzer
     libcdio-utils bchunk                                 # independent references for the image tests
     qemu-system-x86 linux-image-amd64 busybox-static cpio kmod zstd xz-utils  # the Linux guest check
     g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,7 @@ constexpr unsigned char kDriverSense = 0x08;  // driver status that only says se
 struct Drive {
     std::string entry;
     std::unique_ptr<disc_image::EmulatedDrive> emulated;
+    bool rights_reported = false;
 };
 
 std::vector<Drive>& drive_table() {
@@ -73,7 +75,7 @@ std::vector<Drive>& drive_table() {
             entries.resize(kMaxLetters);
         }
         std::vector<Drive> table;
-        for (auto& entry : entries) table.push_back({entry, nullptr});
+        for (auto& entry : entries) table.push_back({entry, nullptr, false});
         return table;
     }();
     return drives;
@@ -203,7 +205,16 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD, void*, DWORD dispositi
     int fd = -1;
     if (access & GENERIC_WRITE) fd = open(drive->entry.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) fd = open(drive->entry.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return INVALID_HANDLE_VALUE;
+    if (fd < 0) {
+        // Without rights the programs would otherwise just find no disc; say why, once per drive
+        // (the library reopens a drive after every failed command).
+        if ((errno == EACCES || errno == EPERM) && !drive->rights_reported) {
+            drive->rights_reported = true;
+            std::fprintf(stderr, "%s: permission denied; add your user to the \"cdrom\" group (then log in again)\n",
+                         drive->entry.c_str());
+        }
+        return INVALID_HANDLE_VALUE;
+    }
     return new_handle(DeviceNode{fd});
 }
 

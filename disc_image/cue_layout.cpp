@@ -33,7 +33,7 @@ public:
 private:
     ImageError error(int line, std::string message) const { return {cue_.string(), line, std::move(message)}; }
     std::string file_name(int file) const { return quoted(sheet_.files[file].name, std::string::npos); }
-    std::uint64_t sector_size(std::size_t track) const { return file_sector_size(sheet_.tracks[track].mode); }
+    std::uint64_t sector_size(std::size_t track) const { return traits_of(sheet_.tracks[track].mode).file_sector_size; }
 
     const CueSheet& sheet_;
     std::filesystem::path cue_;
@@ -97,7 +97,7 @@ std::optional<ImageError> Layout::place_runs() {
         Track track;
         track.number = cue_track.number;
         track.mode = cue_track.mode;
-        track.control = static_cast<std::uint8_t>(cue_track.flags | (cue_track.mode == TrackMode::audio ? 0 : kControlData));
+        track.control = static_cast<std::uint8_t>(cue_track.flags | traits_of(cue_track.mode).control);
         track.session = cue_track.session;
         tracks.push_back(track);
     }

@@ -157,11 +157,10 @@ std::optional<CueError> Parser::track(const std::vector<std::string>& words) {
             return error(join({"track ", std::to_string(track.number), " out of order (expected ", std::to_string(expected), ")"}));
     }
     std::string type = upper(words[2]);
-    if (type == "AUDIO") track.mode = TrackMode::audio;
-    else if (type == "MODE1/2048") track.mode = TrackMode::mode1_2048;
-    else if (type == "MODE1/2352") track.mode = TrackMode::mode1_2352;
-    else if (type == "MODE2/2352") track.mode = TrackMode::mode2_2352;
-    else return error(join({"track type ", quoted(words[2]), " is not supported"}));
+    auto known = std::find_if(kTrackModes.begin(), kTrackModes.end(),
+                              [&](const TrackModeTraits& traits) { return traits.cue_name == type; });
+    if (known == kTrackModes.end()) return error(join({"track type ", quoted(words[2]), " is not supported"}));
+    track.mode = known->mode;
     track.session = next_session_;
     sheet_.tracks.push_back(std::move(track));
     postgap_seen_ = false;

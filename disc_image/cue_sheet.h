@@ -8,15 +8,9 @@
 #include <variant>
 #include <vector>
 
+#include "track_mode.h"
+
 namespace disc_image {
-
-enum class TrackMode { audio, mode1_2048, mode1_2352, mode2_2352 };
-
-// Control nibble bits of a track, as READ TOC reports them.
-inline constexpr std::uint8_t kControlPreEmphasis = 0x01;
-inline constexpr std::uint8_t kControlCopyPermitted = 0x02;
-inline constexpr std::uint8_t kControlData = 0x04;
-inline constexpr std::uint8_t kControlFourChannel = 0x08;
 
 struct CueIndex {
     int number = 0;
@@ -54,8 +48,5 @@ struct CueError {
 inline constexpr std::size_t kMaxCueLineLength = 4096;
 
 std::variant<CueSheet, CueError> parse_cue_sheet(std::string_view text);
-
-// Sector size of a track mode in an image file.
-inline std::size_t file_sector_size(TrackMode mode) { return mode == TrackMode::mode1_2048 ? 2048 : 2352; }
 
 }  // namespace disc_image

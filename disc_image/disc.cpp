@@ -72,7 +72,7 @@ Expected<Disc> load_iso(const std::filesystem::path& path) {
     Track track;
     track.number = 1;
     track.mode = TrackMode::mode1_2048;
-    track.control = kControlData;
+    track.control = traits_of(track.mode).control;
     track.after = sectors;
     std::vector<std::unique_ptr<std::ifstream>> files;
     files.push_back(std::move(file));
@@ -103,19 +103,19 @@ bool Disc::read_raw(std::int32_t lba, RawSector raw) {
     if (extent == nullptr) return false;
     const Track& track = tracks_[extent->track];
     std::fill(raw.begin(), raw.end(), 0);
-    bool cooked = track.mode == TrackMode::mode1_2048;
+    const TrackModeTraits& traits = traits_of(track.mode);
     if (extent->file >= 0) {
-        std::size_t size = file_sector_size(track.mode);
+        std::size_t size = traits.file_sector_size;
         std::ifstream& file = *files_[extent->file];
         file.clear();
         file.seekg(static_cast<std::streamoff>(extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * size));
-        file.read(reinterpret_cast<char*>(raw.data()) + (cooked ? 16 : 0), static_cast<std::streamsize>(size));
+        file.read(reinterpret_cast<char*>(raw.data()) + traits.file_offset, static_cast<std::streamsize>(size));
         if (static_cast<std::size_t>(file.gcount()) != size) return false;
     }
-    // Sectors that no file holds, and the user data of MODE1/2048 files, get a made-up sync and
-    // header; EDC and ECC stay zero.
-    if (track.mode != TrackMode::audio && (cooked || extent->file < 0))
-        write_sync_and_header(raw, lba, track.mode == TrackMode::mode2_2352 ? 2 : 1);
+    // Sectors that no file holds, and data sectors whose file leaves out the sync and header, get
+    // a made-up sync and header; EDC and ECC stay zero.
+    if (traits.header_mode != 0 && (traits.file_offset != 0 || extent->file < 0))
+        write_sync_and_header(raw, lba, traits.header_mode);
     return true;
 }
 

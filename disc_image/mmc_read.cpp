@@ -10,34 +10,16 @@
 namespace disc_image {
 namespace {
 
-// READ CD expected sector types.
-constexpr int kAnyType = 0;
-constexpr int kCdDa = 1;
-constexpr int kMode1 = 2;
-constexpr int kMode2Formless = 3;
-constexpr int kMode2Form1 = 4;
-constexpr int kMode2Form2 = 5;
-
 constexpr std::uint8_t kUserDataOnly = 0x10;
 constexpr std::uint8_t kC2ErrorBits = 0x06;
 constexpr std::uint8_t kSubChannelBits = 0x07;
 
 // Whether a track of this mode can hold sectors of the expected type.
-bool track_may_hold(TrackMode mode, int expected) {
-    switch (expected) {
-    case kAnyType: return true;
-    case kCdDa: return mode == TrackMode::audio;
-    case kMode1: return mode == TrackMode::mode1_2048 || mode == TrackMode::mode1_2352;
-    case kMode2Form1:
-    case kMode2Form2: return mode == TrackMode::mode2_2352;
-    case kMode2Formless: return false;  // the Mode 2 tracks served are all XA (form 1 or 2)
-    }
-    return false;
-}
+bool track_may_hold(TrackMode mode, int expected) { return (traits_of(mode).read_cd_types & read_cd_type_bit(expected)) != 0; }
 
 bool sector_is(SectorForm form, int expected) {
-    if (expected == kMode2Form1) return form == SectorForm::mode2_form1;
-    if (expected == kMode2Form2) return form == SectorForm::mode2_form2;
+    if (expected == kReadCdMode2Form1) return form == SectorForm::mode2_form1;
+    if (expected == kReadCdMode2Form2) return form == SectorForm::mode2_form2;
     return true;
 }
 
@@ -54,14 +36,14 @@ struct MmcDrive::ReadFormat {
 MmcDrive::Outcome MmcDrive::read10(Request& request) {
     std::uint32_t lba = get_be(request.cdb, 2, 4);
     std::uint32_t count = get_be(request.cdb, 7, 2);
-    return read_sectors(request, lba, count, {true, kAnyType, kUserDataOnly});
+    return read_sectors(request, lba, count, {true, kReadCdAnyType, kUserDataOnly});
 }
 
 MmcDrive::Outcome MmcDrive::read_cd(Request& request) {
     int expected = (request.cdb[1] >> 2) & 0x07;
     std::uint8_t selection = request.cdb[9];
     // C2 error information and sub-channel data are not served.
-    if (expected > kMode2Form2 || (selection & kC2ErrorBits) != 0 || (request.cdb[10] & kSubChannelBits) != 0)
+    if (expected > kReadCdLastType || (selection & kC2ErrorBits) != 0 || (request.cdb[10] & kSubChannelBits) != 0)
         return Failure{kInvalidFieldInCdb, std::nullopt};
     std::uint32_t lba = get_be(request.cdb, 2, 4);
     std::uint32_t count = get_be(request.cdb, 6, 3);
@@ -73,7 +55,7 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
         std::uint32_t address = lba + i;
         const Track* track = address < lba || address > 0x7FFFFFFFu ? nullptr : disc_->track_at(static_cast<std::int32_t>(address));
         if (track == nullptr) return Failure{kLbaOutOfRange, address};
-        bool audio = track->mode == TrackMode::audio;
+        bool audio = traits_of(track->mode).header_mode == 0;
         if (format.user_data_only ? audio : !track_may_hold(track->mode, format.expected))
             return Failure{kIllegalModeForTrack, address};
         if (faults_.read_fails(static_cast<std::int32_t>(address))) return Failure{kUnrecoveredReadError, address};
@@ -88,17 +70,14 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
         }
         auto address = static_cast<std::int32_t>(lba + i);
         if (!disc_->read_raw(address, raw)) return Failure{kUnrecoveredReadError, static_cast<std::uint32_t>(address)};
-        SectorForm form = SectorForm::audio;
-        switch (disc_->track_at(address)->mode) {
-        case TrackMode::audio: break;
-        case TrackMode::mode1_2048:
-        case TrackMode::mode1_2352: form = SectorForm::mode1; break;
-        case TrackMode::mode2_2352: form = mode2_form(raw); break;
-        }
+        const TrackModeTraits& traits = traits_of(disc_->track_at(address)->mode);
+        SectorForm form = traits.header_mode == 0 ? SectorForm::audio
+                          : traits.header_mode == 1 ? SectorForm::mode1
+                                                    : mode2_form(raw);
         std::size_t size = 0;
         if (format.user_data_only) {
             if (form == SectorForm::mode2_form2) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
-            std::memcpy(selected.data(), raw.data() + user_data_offset(form), kUserDataSize);
+            std::memcpy(selected.data(), raw.data() + traits.user_data_offset, kUserDataSize);
             size = kUserDataSize;
         } else {
             if (!sector_is(form, format.expected)) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};

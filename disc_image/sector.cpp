@@ -66,8 +66,6 @@ void write_sync_and_header(RawSector raw, std::int32_t lba, int mode) {
     raw[15] = static_cast<std::uint8_t>(mode);
 }
 
-std::size_t user_data_offset(SectorForm form) { return form == SectorForm::mode1 ? 16 : 24; }
-
 std::size_t main_channel_size(SectorForm form, std::uint8_t selection) {
     if (form == SectorForm::audio) return (selection & kSelectUserData) != 0 ? kRawSectorSize : 0;
     std::size_t size = 0;

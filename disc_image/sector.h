@@ -34,9 +34,6 @@ SectorForm mode2_form(ConstRawSector raw);
 // Writes the sync pattern and the header (BCD time of the LBA, mode 1 or 2) of a data sector.
 void write_sync_and_header(RawSector raw, std::int32_t lba, int mode);
 
-// Offset of the 2048 user-data bytes in a raw sector of this form (Mode 1 or Mode 2 form 1).
-std::size_t user_data_offset(SectorForm form);
-
 // Copies into out the fields of raw that a READ CD main-channel selection byte asks for (sync
 // 0x80, header codes 0x60, user data 0x10, EDC/ECC 0x08), in sector order; for an audio sector
 // any selection with the user-data bit gives all 2352 bytes. Returns the bytes written, or

@@ -33,12 +33,15 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
     // Checked before opening: opening a FIFO, say, would wait for a writer.
     std::error_code code;
     if (!std::filesystem::is_regular_file(path, code)) return ImageError{path.string(), 0, "cannot open the cue sheet"};
+    const std::uintmax_t sheet_size = std::filesystem::file_size(path, code);
+    if (code) return ImageError{path.string(), 0, "cannot open the cue sheet"};
+    if (sheet_size > kMaxCueSheetSize) return ImageError{path.string(), 0, "too large for a cue sheet"};
     std::ifstream stream(path, std::ios::binary);
     if (!stream.is_open()) return ImageError{path.string(), 0, "cannot open the cue sheet"};
-    std::string text(kMaxCueSheetSize + 1, '\0');
+    // Sized by the file, and read no further: a sheet that grew since is cut at that size.
+    std::string text(static_cast<std::size_t>(sheet_size), '\0');
     stream.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(stream.gcount()));
-    if (text.size() > kMaxCueSheetSize) return ImageError{path.string(), 0, "too large for a cue sheet"};
     if (text.empty()) return ImageError{path.string(), 0, "the cue sheet is empty"};
 
     auto parsed = parse_cue_sheet(text);
@@ -119,8 +122,10 @@ bool Disc::read_raw(std::int32_t lba, RawSector raw) {
     return true;
 }
 
+bool names_cue_sheet(const std::string& path) { return ascii_lower(path).ends_with(".cue"); }
+
 Expected<Disc> load_image(const std::filesystem::path& path) {
-    if (ascii_lower(path.extension().string()) == ".cue") return load_cue(path);
+    if (names_cue_sheet(path.string())) return load_cue(path);
     return load_iso(path);
 }
 

@@ -68,8 +68,11 @@ private:
     std::vector<std::unique_ptr<std::ifstream>> files_;
 };
 
-// Reads a disc image: a cue sheet (by its .cue extension, any case) with its files, or else a
-// plain image of 2048-byte sectors, served as one Mode 1 track.
+// True when the path names a cue sheet: it ends in ".cue", any case (a file named ".cue" too).
+bool names_cue_sheet(const std::string& path);
+
+// Reads a disc image: a cue sheet with its files, or else a plain image of 2048-byte sectors,
+// served as one Mode 1 track.
 Expected<Disc> load_image(const std::filesystem::path& path);
 
 // Lays out a parsed cue sheet whose files are open with the given sizes in bytes.

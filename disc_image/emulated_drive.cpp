@@ -11,7 +11,7 @@ namespace disc_image {
 std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entry) {
     auto parsed = parse_drive_entry(entry);
     if (auto* message = std::get_if<std::string>(&parsed)) {
-        std::fprintf(stderr, "CDIF_DRIVES entry \"%s\": %s\n", entry.c_str(), message->c_str());
+        std::fprintf(stderr, "CDIF_DRIVES entry \"%s\": %s\n", clipped(entry).c_str(), message->c_str());
         return std::make_unique<MmcDrive>(std::nullopt, FaultPlan(), true);
     }
     const DriveEntry& drive = std::get<DriveEntry>(parsed);
@@ -28,7 +28,7 @@ std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entr
 
 bool is_emulated_entry(const std::string& entry) {
     const std::string image = ascii_lower(entry_image(entry));
-    return image == "empty" || image.ends_with(".cue") || image.ends_with(".iso");
+    return image == "empty" || names_cue_sheet(image) || image.ends_with(".iso");
 }
 
 }  // namespace disc_image

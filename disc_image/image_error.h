@@ -22,6 +22,13 @@ inline std::string quoted(std::string_view text, std::size_t shown = 40) {
     return join({"\"", text.substr(0, shown), "...\""});
 }
 
+// Text as a message shows a name: whole up to `shown` characters, else its start and its end
+// (where a file's own name is) around "...".
+inline std::string clipped(std::string_view text, std::size_t shown = 256) {
+    if (text.size() <= shown) return std::string(text);
+    return join({text.substr(0, shown / 2), "...", text.substr(text.size() - shown / 2)});
+}
+
 // Text with ASCII capitals made small, for names compared without regard to case.
 inline std::string ascii_lower(std::string_view text) {
     std::string result(text);
@@ -37,7 +44,7 @@ struct ImageError {
 
     // "file:line: message", or "file: message" without a line.
     std::string text() const {
-        return line > 0 ? join({file, ":", std::to_string(line), ": ", message}) : join({file, ": ", message});
+        return line > 0 ? join({clipped(file), ":", std::to_string(line), ": ", message}) : join({clipped(file), ": ", message});
     }
 };
 

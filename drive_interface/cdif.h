@@ -29,6 +29,10 @@ int CDIF_GetLastTrack();
 std::int32_t CDIF_GetTrackLBA(int index);
 std::uint32_t CDIF_GetTrackMSF(int index);
 
+// The last address a table of contents may hold: the lead-out of a disc whose last sector is at
+// 99:59:74 (LBA 0 is 00:02:00).
+inline constexpr std::int32_t kMaxLeadOutLba = 100 * 60 * 75 - 150;
+
 inline constexpr int kRawSectorSize = 2352;   // a raw CD sector (all of a CD-DA sector)
 inline constexpr int kDataSectorSize = 2048;  // a data sector's user data
 

@@ -21,12 +21,25 @@ std::uint32_t big_endian_32(const std::uint8_t* bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
 }
 
+std::int32_t descriptor_lba(const std::uint8_t* reply, int k) {
+    return static_cast<std::int32_t>(big_endian_32(reply + kHeaderLength + kDescriptorLength * k + 4));
+}
+
 // A reply is used only if it holds every descriptor that its last track number implies
-// (tracks 1 to last, then the lead-out), within the buffer and within the table's 99 tracks.
-bool reply_is_complete(const std::uint8_t* reply) {
+// (tracks 1 to last, then the lead-out), within the buffer and within the table's 99 tracks,
+// and those addresses rise strictly within a CD's range. The buffer is zero beyond what the
+// drive sent, so a short reply whose data length claims more fails the address check.
+bool reply_is_sound(const std::uint8_t* reply) {
     int last = reply[3];
     std::uint32_t needed = kHeaderLength + kDescriptorLength * (last + 1);
-    return last <= kMaxTracks && needed <= kReplyLength && big_endian_16(reply) + 2 >= needed;
+    if (last > kMaxTracks || needed > kReplyLength || big_endian_16(reply) + 2 < needed) return false;
+    std::int32_t previous = -1;
+    for (int k = 0; k <= last; ++k) {
+        std::int32_t lba = descriptor_lba(reply, k);
+        if (lba <= previous || lba > kMaxLeadOutLba) return false;
+        previous = lba;
+    }
+    return true;
 }
 
 bool outside_table(int index) { return drive_count == 0 || index < 0 || index > last_track + 1; }
@@ -45,16 +58,19 @@ int CDIF_ReadTOC() {
     for (int attempt = 0; attempt < kReadAttempts && !read; ++attempt) {
         read = CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb,
                                 sizeof cdb) &&
-               reply_is_complete(reply);
+               reply_is_sound(reply);
     }
     if (!read) return 0;
 
     last_track = reply[3];
-    if (toc_listing_enabled) toc_listing_file = std::fopen("TOC", "w");
+    if (toc_listing_enabled) {
+        toc_listing_file = std::fopen("TOC", "w");
+        if (toc_listing_file == nullptr) std::printf("TOC could not be created; the table of contents was not written.\n");
+    }
     for (int i = 1; i <= last_track + 1; ++i) {
         if (toc_listing_enabled && toc_listing_file == nullptr) break;
         const std::uint8_t* descriptor = reply + kHeaderLength + kDescriptorLength * (i - 1);
-        toc_entries[i].lba = static_cast<std::int32_t>(big_endian_32(descriptor + 4));
+        toc_entries[i].lba = descriptor_lba(reply, i - 1);
         toc_entries[i].is_audio = (descriptor[1] & kControlDataTrack) == 0 ? 1 : 0;
         if (toc_listing_file != nullptr) {
             std::fprintf(toc_listing_file, "Track %02d", i);

@@ -31,7 +31,10 @@ void rip_track(const TrackExtraction& kind, int track) {
     if (platform::_stat(file_name, &status) == 0 && status.st_size == kind.complete_size(count)) return;
 
     std::FILE* file = std::fopen(file_name, "wb");
-    if (!file) return;
+    if (!file) {
+        std::printf("Track %s: %s could not be created; the track was not extracted.\n", label, file_name);
+        return;
+    }
 
     bool written = true;
     if (kind.header_size > 0) {

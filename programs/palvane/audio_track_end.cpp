@@ -17,7 +17,7 @@ constexpr int kSessionInfoLength = 12;
 
 // Asks the drive for the session information (READ TOC format 1) and tells whether track is
 // the first track of the disc's last session, that session not being the first. A drive that
-// refuses the request gives 0.
+// refuses the request, or a reply that is not sound, gives 0.
 int opens_later_session(int track) {
     std::uint8_t area[kSessionInfoLength + 15] = {};
     std::uint8_t* reply = align16(area);
@@ -25,6 +25,9 @@ int opens_later_session(int track) {
     const AspiDevice device = selected_device;
     if (!CDIF_ExecCommand(reply, kSessionInfoLength, device.host_adapter, device.target, device.lun, cdb, 10))
         return 0;
+    const std::uint32_t data_length = (reply[0] << 8) | reply[1];
+    const auto lba = static_cast<std::int32_t>((std::uint32_t{reply[8]} << 24) | (reply[9] << 16) | (reply[10] << 8) | reply[11]);
+    if (data_length + 2 < kSessionInfoLength || lba < 0 || lba >= kMaxLeadOutLba) return 0;
     const int first_session = reply[2];
     const int last_session = reply[3];
     const int first_track_of_last_session = reply[6];

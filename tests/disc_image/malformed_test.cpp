@@ -61,6 +61,8 @@ const Malformed kMalformed[] = {
     {"session gap too short", "d.cue", kHead + "INDEX 01 00:00:00\nREM SESSION 02\nTRACK 02 AUDIO\nPREGAP 03:00:00\n"
                                                "INDEX 01 00:00:01\n", kRaw * 2, 5, "longer than the gap"},
     {"empty sheet", "d.cue", "", kRaw, 0, "empty"},
+    {"sheet named .cue", ".cue", "", kRaw, 0, "the cue sheet is empty"},
+    {"sheet over 1 MiB", "d.cue", std::string((1 << 20) + 1, '\n'), kRaw, 0, "too large"},
     {"empty iso", "d.iso", "", 0, 0, "empty"},
     {"odd iso", "d.iso", std::string(2049, 'x'), 0, 0, "2048-byte"},
 };
@@ -111,6 +113,16 @@ TEST(MissingImage, CueSheetThatDoesNotExist) {
     printed = testing::internal::GetCapturedStderr();
     EXPECT_NE(printed.find("unknown option \"fast\""), std::string::npos) << printed;
     EXPECT_TRUE(has_sense(run(*drive, {0, 0, 0, 0, 0, 0}).reply, 2, 0x3A, 0));
+
+    // A huge entry is shown by its start and its end.
+    const std::string huge = "/nonexistent/" + std::string(100000, 'x') + "/disc.cue";
+    for (const std::string& entry : {huge, huge + "?fast"}) {
+        testing::internal::CaptureStderr();
+        disc_image::EmulatedDrive::from_entry(entry);
+        printed = testing::internal::GetCapturedStderr();
+        EXPECT_LT(printed.size(), 400u);
+        for (const char* part : {"/nonexistent/x", "x...x", "x/disc.cue"}) EXPECT_NE(printed.find(part), std::string::npos) << part;
+    }
 }
 
 }  // namespace

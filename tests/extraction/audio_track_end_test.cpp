@@ -18,6 +18,7 @@ protected:
         session_request_refused = false;
         last_session = 1;
         first_track_of_last_session = 1;
+        last_session_lba = 0;
     }
     void make_list(std::vector<ScriptedTrack> tracks) { load(std::move(tracks)); }
 };
@@ -40,6 +41,11 @@ TEST_F(AudioTrackEnd, DataTrackOpeningALaterSession) {
     first_track_of_last_session = 4;  // the data track is not where the last session begins
     EXPECT_EQ(audio_track_end(2), 13400 - 225);
     first_track_of_last_session = 3;
+    for (std::uint32_t off_the_disc : {0xFFFFFF6Au, 449850u}) {  // LBA -150, and 100:00:00
+        last_session_lba = off_the_disc;
+        EXPECT_EQ(audio_track_end(2), 13400 - 225) << off_the_disc;
+    }
+    last_session_lba = 0;
     session_request_refused = true;
     EXPECT_EQ(audio_track_end(2), 13400 - 225);
 }

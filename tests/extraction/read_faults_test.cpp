@@ -39,10 +39,14 @@ TEST_F(Extraction, SectorThatReadsOnTheRetryIsNotReported) {
 TEST_F(Extraction, FolderWhereFilesCannotBeCreated) {
     make_disc({{TrackKind::audio, 50}, {TrackKind::audio, 50}, {TrackKind::mode1_2048, 50}});
     for (const char* name : {"01.wav", "02.wav", "03.iso"}) fs::create_directory(out / name);
-    for (const char* program : {kPalvane, kTremick}) {
+    const std::pair<const char*, const char*> runs[] = {
+        {kPalvane, "Track 01: 01.wav could not be created; the track was not extracted.\n"
+                   "Track 02: 02.wav could not be created; the track was not extracted.\n"},
+        {kTremick, "Track 03: 03.iso could not be created; the track was not extracted.\n"}};
+    for (const auto& [program, output] : runs) {
         Outcome result = run(program);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.output, "");
+        EXPECT_EQ(result.output, output);
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"01.wav", "02.wav", "03.iso"}));
     for (const char* name : {"01.wav", "02.wav", "03.iso"}) EXPECT_TRUE(fs::is_empty(out / name));

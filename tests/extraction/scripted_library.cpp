@@ -12,6 +12,7 @@ std::vector<ScriptedTrack> toc;
 bool session_request_refused = false;
 std::uint8_t last_session = 1;
 std::uint8_t first_track_of_last_session = 1;
+std::uint32_t last_session_lba = 0;
 std::vector<std::vector<std::uint8_t>> session_requests;
 
 void load(std::vector<ScriptedTrack> tracks) {
@@ -48,7 +49,10 @@ int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int, 
     }
     scripted::session_requests.emplace_back(cdb, cdb + cdb_length);
     if (scripted::session_request_refused) return 0;
-    const std::uint8_t reply[12] = {0, 10, 1, scripted::last_session, 0, 0x14, scripted::first_track_of_last_session, 0};
+    const std::uint32_t lba = scripted::last_session_lba;
+    const std::uint8_t reply[12] = {0, 10, 1, scripted::last_session, 0, 0x14, scripted::first_track_of_last_session, 0,
+                                    static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
+                                    static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba)};
     std::memcpy(buffer, reply, std::min<std::uint32_t>(length, sizeof reply));
     return 1;
 }

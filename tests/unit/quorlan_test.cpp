@@ -75,11 +75,12 @@ TEST_F(Quorlan, AspiScanWithoutCdromDeviceExitsOne) {
     EXPECT_FALSE(std::filesystem::exists("TOC"));
 }
 
-TEST_F(Quorlan, ListingThatCannotBeCreatedStillExitsOne) {
+TEST_F(Quorlan, ListingThatCannotBeCreatedIsReportedAndExitsOne) {
     std::filesystem::create_directory("TOC");
     scripted::add_drive('D', DRIVE_CDROM);
     scripted::script().pass_through = answer_read_toc(toc_reply({{0}}, {1000}));
     EXPECT_EQ(run(), 1);
+    EXPECT_EQ(output_, "TOC could not be created; the table of contents was not written.\n");
     EXPECT_TRUE(std::filesystem::is_directory("TOC"));
 }
 

@@ -142,15 +142,15 @@ TEST_F(TableOfContents, ListingByteForByte) {
                "... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ... ...\n",
                earlier);
     std::fclose(earlier);
-    answer(toc_reply({{0}, {12345}, {200000, true}, {1156503}}, {1200000, true}));
+    answer(toc_reply({{0}, {12345}, {200000, true}, {449849}}, {449850, true}));  // the last sector at 99:59:74
     ASSERT_EQ(CDIF_ReadTOC(), 1);
     EXPECT_EQ(toc_listing_file, nullptr);
     EXPECT_EQ(read_file("TOC"),
               "Track 01 Audio 00:02:00 LBA=000000\r\n"
               "Track 02 Audio 02:46:45 LBA=012345\r\n"
               "Track 03 Data 44:28:50 LBA=200000\r\n"
-              "Track 04 Audio 01:02:03 LBA=1156503\r\n"
-              "Track 05 Data 10:42:00 LBA=1200000\r\n");
+              "Track 04 Audio 99:59:74 LBA=449849\r\n"
+              "Track 05 Data 100:00:00 LBA=449850\r\n");
 }
 
 TEST_F(TableOfContents, NoListingWhenSwitchedOff) {
@@ -172,8 +172,9 @@ TEST_F(TableOfContents, ListingThatCannotBeCreatedLeavesTheTableUnfilled) {
     EXPECT_EQ(toc_listing_file, nullptr);
 }
 
-// Replies that do not hold what their last track number implies are failed attempts: with the
-// sanitizers, any read beyond the reply or the table shows up here.
+// Replies that do not hold what their last track number implies, or whose addresses do not rise
+// strictly within a CD, are failed attempts: with the sanitizers, any read beyond the reply or
+// the table shows up here.
 TEST_F(TableOfContents, HostileRepliesAreFailedAttempts) {
     auto with_header = [](std::vector<std::uint8_t> reply, std::uint16_t length, std::uint8_t last) {
         reply[0] = static_cast<std::uint8_t>(length >> 8);
@@ -196,6 +197,12 @@ TEST_F(TableOfContents, HostileRepliesAreFailedAttempts) {
         {"last track 126, length claims 1022", with_header(full, 1022, 126)},
         {"last track 127, past the buffer", with_header(full, 0xFFFF, 127)},
         {"last track 255", with_header(full, 0xFFFF, 255)},
+        {"4 bytes claiming 99 tracks", {0x03, 0x22, 0x01, 0x63}},
+        {"lead-out at 0xFFFFFF", toc_reply({{0}}, {0xFFFFFF})},
+        {"lead-out past 100:00:00", toc_reply({{0}}, {449851})},
+        {"track at -150", toc_reply({{-150}}, {1000})},
+        {"two tracks at one address", toc_reply({{0}, {500}, {500}}, {900})},
+        {"lead-out before the last track", toc_reply({{0}, {500}}, {400})},
     };
     for (const Case& c : cases) {
         scripted::reset();

@@ -171,8 +171,13 @@ std::optional<CueError> Parser::msf(std::string_view text, std::int32_t& frames)
     int minutes = 0, seconds = 0, sector = 0;
     std::size_t first = text.find(':');
     std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
-    if (second == std::string_view::npos || text.find(':', second + 1) != std::string_view::npos)
-        return error(join({"time ", quoted(text), " is not MM:SS:FF"}));
+    auto digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // Three numbers apart from their range, or the message would blame a part that is not a number.
+    if (second == std::string_view::npos || !digits(text.substr(0, first)) ||
+        !digits(text.substr(first + 1, second - first - 1)) || !digits(text.substr(second + 1)))
+        return error(join({"time ", quoted(text), " is not a time (MM:SS:FF)"}));
     if (!parse_number(text.substr(0, first), kMaxMinutes, minutes))
         return error(join({"minutes out of range in ", quoted(text), " (0 to 99)"}));
     if (!parse_number(text.substr(first + 1, second - first - 1), 59, seconds))

@@ -29,6 +29,19 @@ std::unique_ptr<std::ifstream> open_file(const std::filesystem::path& path, std:
     return file;
 }
 
+// The entries of path's folder whose names differ from its own only in ASCII case, sorted:
+// sheets written on Windows often name their files in another case than the disk has them.
+std::vector<std::filesystem::path> same_name_any_case(const std::filesystem::path& path) {
+    std::vector<std::filesystem::path> matches;
+    std::string wanted = ascii_lower(path.filename().string());
+    std::error_code code;
+    for (std::filesystem::directory_iterator it(path.parent_path().empty() ? "." : path.parent_path(), code), end;
+         !code && it != end; it.increment(code))
+        if (ascii_lower(it->path().filename().string()) == wanted) matches.push_back(it->path());
+    std::sort(matches.begin(), matches.end());
+    return matches;
+}
+
 Expected<Disc> load_cue(const std::filesystem::path& path) {
     // Checked before opening: opening a FIFO, say, would wait for a writer.
     std::error_code code;
@@ -51,13 +64,23 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
     std::vector<std::unique_ptr<std::ifstream>> files;
     std::vector<std::uint64_t> sizes;
     for (const CueFile& entry : sheet.files) {
-        // Names are taken as written: relative ones from the cue sheet's folder.
+        // Relative names are taken from the cue sheet's folder; a name that does not exist as
+        // written stands for the one file whose name differs from it only in case.
         std::filesystem::path name(entry.name);
         std::filesystem::path resolved = name.is_absolute() ? name : path.parent_path() / name;
+        std::vector<std::filesystem::path> matches;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(resolved, code))) matches = same_name_any_case(resolved);
+        if (matches.size() == 1) resolved = matches.front();
         std::uint64_t size = 0;
         std::string message;
         auto file = open_file(resolved, size, message);
-        if (!file) return ImageError{path.string(), entry.line, message};
+        if (!file) {
+            if (matches.size() > 1) {
+                message += "; names that differ from it only in case:";
+                for (const auto& match : matches) message += join({" ", quoted(std::string_view(match.filename().native()))});
+            }
+            return ImageError{path.string(), entry.line, message};
+        }
         files.push_back(std::move(file));
         sizes.push_back(size);
     }

@@ -99,6 +99,23 @@ TEST(CueSheet, PregapInThePreviousFileAndMixedSectorSizesInOneFile) {
     EXPECT_EQ(raw_at(disc, 15)[0], 's');
 }
 
+// Sheets written on Windows: the one file whose name differs only in case stands in; several do not.
+TEST(CueSheet, FileNamedInAnotherCase) {
+    TempDir dir;
+    dir.write("cdda.bin", std::string(2352 * 4, 'c'));
+    dir.write("disc.cue", "FILE \"CDDA.BIN\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    disc_image::Disc disc = load(dir / "disc.cue");
+    expect_layout(disc, {{1, 1, 0, 0, 4}});
+    EXPECT_EQ(raw_at(disc, 3), Bytes(2352, 'c'));
+
+    dir.write("Cdda.Bin", std::string(2352 * 4, 'C'));
+    auto loaded = disc_image::load_image(dir / "disc.cue");
+    auto* error = std::get_if<disc_image::ImageError>(&loaded);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->text(), (dir / "disc.cue").string() + ":1: cannot open " + "\"" + (dir / "CDDA.BIN").string() +
+                                 "\": No such file or directory; names that differ from it only in case: \"Cdda.Bin\" \"cdda.bin\"");
+}
+
 TEST(CueSheet, SessionsAndAPlainIso) {
     TempDir dir;
     dir.write_zeros("s.bin", 2352 * 300);

@@ -29,6 +29,15 @@ const MmcDrive::Command* MmcDrive::find_command(std::uint8_t opcode) {
 }
 
 CommandReply MmcDrive::execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data_in) {
+    CommandReply reply = dispatch(cdb, data_in);
+    // As a drive does, the sense of a CHECK CONDITION is kept for a REQUEST SENSE that follows;
+    // the next command to end well, that REQUEST SENSE included, clears it.
+    if (reply.status == kStatusCheckCondition) last_sense_ = reply.sense;
+    else last_sense_.reset();
+    return reply;
+}
+
+CommandReply MmcDrive::dispatch(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data_in) {
     const Command* command = cdb.empty() ? nullptr : find_command(cdb[0]);
     if (command == nullptr) return check_condition(kInvalidOpcode);
     if (cdb.size() < command->cdb_length) return check_condition(kInvalidFieldInCdb);
@@ -56,7 +65,7 @@ MmcDrive::Outcome MmcDrive::test_unit_ready(Request&) { return std::nullopt; }
 
 MmcDrive::Outcome MmcDrive::request_sense(Request& request) {
     if ((request.cdb[1] & 0x01) != 0) return Failure{kInvalidFieldInCdb, std::nullopt};  // descriptor format
-    auto data = fixed_sense(disc_ ? kNoSense : kMediumNotPresent);
+    auto data = last_sense_ ? *last_sense_ : fixed_sense(disc_ ? kNoSense : kMediumNotPresent);
     request.reply.assign(data.begin(), data.end());
     return std::nullopt;
 }

@@ -37,6 +37,7 @@ private:
     struct Command;
     struct ReadFormat;
     static const Command* find_command(std::uint8_t opcode);
+    CommandReply dispatch(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data_in);
 
     Outcome test_unit_ready(Request&);
     Outcome request_sense(Request&);
@@ -51,6 +52,8 @@ private:
     std::optional<Disc> disc_;
     FaultPlan faults_;
     bool openable_;
+    // The sense of the last command, when it ended with CHECK CONDITION.
+    std::optional<std::array<std::uint8_t, 18>> last_sense_;
 };
 
 // Big-endian fields of CDBs and replies.

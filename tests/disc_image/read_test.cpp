@@ -144,6 +144,16 @@ TEST_F(EveryKind, InjectedFaults) {
     EXPECT_TRUE(has_sense(run(*faulty, read_cd_cdb(audio + 2, 1, 1, 0x10)).reply, 3, 0x11, 0));
     EXPECT_EQ(run(*faulty, read_cd_cdb(audio + 1, 2, 1, 0x10)).reply.status, disc_image::kStatusGood);
 
+    // The last failure's sense, address included, is there for one REQUEST SENSE; a command that
+    // ends well clears it.
+    const Bytes request_sense = {0x03, 0, 0, 0, 18, 0};
+    const Bytes no_sense = {0x70, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    bad = run(*faulty, read_cd_cdb(audio, 1, 1, 0x10));
+    EXPECT_EQ(run(*faulty, request_sense).data, Bytes(bad.reply.sense.begin(), bad.reply.sense.end()));
+    EXPECT_EQ(run(*faulty, request_sense).data, no_sense);
+    run(*faulty, read_cd_cdb(audio, 1, 1, 0x10));
+    run(*faulty, {0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(run(*faulty, request_sense).data, no_sense);
     EXPECT_FALSE(open("?noopen")->can_open());
     EXPECT_TRUE(open("?bad=1")->can_open());
 }

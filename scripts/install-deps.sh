@@ -13,6 +13,7 @@ if [ "${1:-}" = all ]; then
     libcdio-utils bchunk                                 # independent references for the image tests
     qemu-system-x86 linux-image-amd64 busybox-static cpio kmod zstd xz-utils  # the Linux guest check
     g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine
+    dpkg-dev mandoc man-db                               # the Debian package and its check
   )
 fi
 

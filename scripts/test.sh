@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and program tests, the whole-system checks (the Linux build
-# in a QEMU guest, the Windows build under Wine), then the unit and program tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, built with clang so that both compilers see the
-# code. Stops at the first failure.
+# in a QEMU guest, the Windows build under Wine), the Debian package and the Windows zip, then the
+# unit and program tests again under AddressSanitizer and UndefinedBehaviorSanitizer, built with
+# clang so that both compilers see the code. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
@@ -14,6 +14,8 @@ ctest --test-dir build/test --output-on-failure -j"$jobs"
 
 tests/system/linux_guest/run.sh build/linux_guest
 tests/system/wine/run.sh build/windows build/test
+# After the Wine check: the zip packs the executables that check ran.
+scripts/packages.sh build/package build/test build/windows
 
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCDIF_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/sanitize -j"$jobs"

@@ -161,8 +161,8 @@ std::vector<Session> Layout::sessions() const {
 
 }  // namespace
 
-Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::path& cue_path,
-                                 std::vector<std::unique_ptr<std::ifstream>> files, const std::vector<std::uint64_t>& sizes) {
+Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::path& cue_path, ImageFiles files,
+                                 const std::vector<std::uint64_t>& sizes) {
     Layout layout(sheet, cue_path);
     if (auto failed = layout.cut_files(sizes)) return *failed;
     if (auto failed = layout.place_runs()) return *failed;

@@ -1,33 +1,13 @@
 #include "disc.h"
 
 #include <algorithm>
-#include <cstring>
+#include <fstream>
 #include <system_error>
 
 namespace disc_image {
 namespace {
 
 constexpr std::uintmax_t kMaxCueSheetSize = 1 << 20;
-
-// Opens an image file for reading and finds its size; the message says what is wrong.
-std::unique_ptr<std::ifstream> open_file(const std::filesystem::path& path, std::uint64_t& size, std::string& message) {
-    std::error_code code;
-    if (!std::filesystem::is_regular_file(path, code)) {
-        message = join({"cannot open ", quoted(path.string(), std::string::npos), ": ", code ? code.message() : "not a regular file"});
-        return nullptr;
-    }
-    size = std::filesystem::file_size(path, code);
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (code || !file->is_open()) {
-        message = join({"cannot open ", quoted(path.string(), std::string::npos)});
-        return nullptr;
-    }
-    if (size == 0) {
-        message = join({quoted(path.string(), std::string::npos), " is empty"});
-        return nullptr;
-    }
-    return file;
-}
 
 // The entries of path's folder whose names differ from its own only in ASCII case, sorted:
 // sheets written on Windows often name their files in another case than the disk has them.
@@ -61,7 +41,7 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
     if (auto* failed = std::get_if<CueError>(&parsed)) return ImageError{path.string(), failed->line, failed->message};
     const CueSheet& sheet = std::get<CueSheet>(parsed);
 
-    std::vector<std::unique_ptr<std::ifstream>> files;
+    ImageFiles files;
     std::vector<std::uint64_t> sizes;
     for (const CueFile& entry : sheet.files) {
         // Relative names are taken from the cue sheet's folder; a name that does not exist as
@@ -71,27 +51,22 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
         std::vector<std::filesystem::path> matches;
         if (!std::filesystem::exists(std::filesystem::symlink_status(resolved, code))) matches = same_name_any_case(resolved);
         if (matches.size() == 1) resolved = matches.front();
-        std::uint64_t size = 0;
-        std::string message;
-        auto file = open_file(resolved, size, message);
-        if (!file) {
+        if (auto message = files.open(resolved)) {
             if (matches.size() > 1) {
-                message += "; names that differ from it only in case:";
-                for (const auto& match : matches) message += join({" ", quoted(std::string_view(match.filename().native()))});
+                *message += "; names that differ from it only in case:";
+                for (const auto& match : matches) *message += join({" ", quoted(std::string_view(match.filename().native()))});
             }
-            return ImageError{path.string(), entry.line, message};
+            return ImageError{path.string(), entry.line, *message};
         }
-        files.push_back(std::move(file));
-        sizes.push_back(size);
+        sizes.push_back(files.size(files.count() - 1));
     }
     return lay_out_cue_sheet(sheet, path, std::move(files), sizes);
 }
 
 Expected<Disc> load_iso(const std::filesystem::path& path) {
-    std::uint64_t size = 0;
-    std::string message;
-    auto file = open_file(path, size, message);
-    if (!file) return ImageError{path.string(), 0, message};
+    ImageFiles files;
+    if (auto failed = files.open(path)) return ImageError{path.string(), 0, *failed};
+    const std::uint64_t size = files.size(0);
     if (size % kUserDataSize != 0) return ImageError{path.string(), 0, "does not end on a whole 2048-byte sector"};
     if (size / kUserDataSize > static_cast<std::uint64_t>(kMaxLeadOut)) return ImageError{path.string(), 0, "larger than a CD holds"};
     auto sectors = static_cast<std::int32_t>(size / kUserDataSize);
@@ -100,15 +75,12 @@ Expected<Disc> load_iso(const std::filesystem::path& path) {
     track.mode = TrackMode::mode1_2048;
     track.control = traits_of(track.mode).control;
     track.after = sectors;
-    std::vector<std::unique_ptr<std::ifstream>> files;
-    files.push_back(std::move(file));
     return Disc({track}, {Session{1, 0, sectors}}, {Extent{0, sectors, 0, 0, 0}}, std::move(files));
 }
 
 }  // namespace
 
-Disc::Disc(std::vector<Track> tracks, std::vector<Session> sessions, std::vector<Extent> extents,
-           std::vector<std::unique_ptr<std::ifstream>> files)
+Disc::Disc(std::vector<Track> tracks, std::vector<Session> sessions, std::vector<Extent> extents, ImageFiles files)
     : tracks_(std::move(tracks)), sessions_(std::move(sessions)), extents_(std::move(extents)), files_(std::move(files)) {}
 
 const Extent* Disc::extent_at(std::int32_t lba) const {
@@ -132,11 +104,9 @@ bool Disc::read_raw(std::int32_t lba, RawSector raw) {
     const TrackModeTraits& traits = traits_of(track.mode);
     if (extent->file >= 0) {
         std::size_t size = traits.file_sector_size;
-        std::ifstream& file = *files_[extent->file];
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * size));
-        file.read(reinterpret_cast<char*>(raw.data()) + traits.file_offset, static_cast<std::streamsize>(size));
-        if (static_cast<std::size_t>(file.gcount()) != size) return false;
+        if (!files_.read(static_cast<std::size_t>(extent->file), extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * size,
+                         raw.subspan(traits.file_offset, size)))
+            return false;
     }
     // Sectors that no file holds, and data sectors whose file leaves out the sync and header, get
     // a made-up sync and header; EDC and ECC stay zero.

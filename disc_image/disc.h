@@ -4,12 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <vector>
 
 #include "cue_sheet.h"
 #include "image_error.h"
+#include "image_files.h"
 #include "sector.h"
 
 namespace disc_image {
@@ -45,8 +44,7 @@ struct Extent {
 
 class Disc {
 public:
-    Disc(std::vector<Track> tracks, std::vector<Session> sessions, std::vector<Extent> extents,
-         std::vector<std::unique_ptr<std::ifstream>> files);
+    Disc(std::vector<Track> tracks, std::vector<Session> sessions, std::vector<Extent> extents, ImageFiles files);
 
     const std::vector<Track>& tracks() const { return tracks_; }
     const std::vector<Session>& sessions() const { return sessions_; }
@@ -65,7 +63,7 @@ private:
     std::vector<Track> tracks_;
     std::vector<Session> sessions_;
     std::vector<Extent> extents_;  // in address order
-    std::vector<std::unique_ptr<std::ifstream>> files_;
+    ImageFiles files_;
 };
 
 // True when the path names a cue sheet: it ends in ".cue", any case (a file named ".cue" too).
@@ -75,8 +73,8 @@ bool names_cue_sheet(const std::string& path);
 // served as one Mode 1 track.
 Expected<Disc> load_image(const std::filesystem::path& path);
 
-// Lays out a parsed cue sheet whose files are open with the given sizes in bytes.
-Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::path& cue_path,
-                                 std::vector<std::unique_ptr<std::ifstream>> files, const std::vector<std::uint64_t>& sizes);
+// Lays out a parsed cue sheet whose files are open, holding the given bytes of sectors each.
+Expected<Disc> lay_out_cue_sheet(const CueSheet& sheet, const std::filesystem::path& cue_path, ImageFiles files,
+                                 const std::vector<std::uint64_t>& sizes);
 
 }  // namespace disc_image

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +28,7 @@
 
 #include "../platform.h"
 #include "../scsi_records.h"
+#include "command_trace.h"
 #include "emulated_drive.h"
 
 namespace {
@@ -91,9 +93,11 @@ Drive* drive_for_letter(char letter) {
 
 struct DeviceNode {
     int fd;
+    char letter;
 };
 struct EmulatedHandle {
     disc_image::EmulatedDrive* drive;
+    char letter;
 };
 struct Event {
     bool manual_reset;
@@ -120,7 +124,7 @@ HandleObject* find_handle(HANDLE handle) {
 }
 
 // Sends the block's command to a device node with SG_IO and writes the outcome back into it.
-BOOL send_to_device(int fd, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_area) {
+BOOL send_to_device(int fd, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_area, command_trace::Delivery& delivery) {
     unsigned char sense[255] = {};
     sg_io_hdr_t io{};
     io.interface_id = 'S';
@@ -134,26 +138,46 @@ BOOL send_to_device(int fd, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_
     io.mx_sb_len = static_cast<unsigned char>(std::min<unsigned>(sptd.SenseInfoLength, sizeof sense));
     io.sbp = sense;
     io.timeout = sptd.TimeOutValue * 1000u;
-    if (ioctl(fd, SG_IO, &io) < 0) return FALSE;
-    if (io.host_status != 0 || (io.driver_status & ~kDriverSense) != 0) return FALSE;
+    delivery.device = true;
+    if (ioctl(fd, SG_IO, &io) < 0) {
+        delivery.failure = std::strerror(errno);
+        return FALSE;
+    }
+    delivery.adapter_status = true;
+    delivery.host_status = io.host_status;
+    delivery.driver_status = io.driver_status;
+    if (io.host_status != 0 || (io.driver_status & ~kDriverSense) != 0) {
+        delivery.failure = "host or driver error";
+        return FALSE;
+    }
     sptd.ScsiStatus = io.status;
+    delivery.sense_length = io.sb_len_wr;
     std::memcpy(sense_area, sense, std::min<unsigned>(io.sb_len_wr, sptd.SenseInfoLength));
     if (io.resid > 0 && static_cast<unsigned>(io.resid) <= sptd.DataTransferLength)
         sptd.DataTransferLength -= static_cast<unsigned>(io.resid);
     return TRUE;
 }
 
-BOOL send_to_emulated(disc_image::EmulatedDrive& drive, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_area) {
+BOOL send_to_emulated(disc_image::EmulatedDrive& drive, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_area,
+                      command_trace::Delivery& delivery) {
     std::span<std::uint8_t> data;
     if (sptd.DataIn == SCSI_IOCTL_DATA_IN && sptd.DataTransferLength > 0) {
-        if (sptd.DataBuffer == nullptr) return FALSE;
+        if (sptd.DataBuffer == nullptr) {
+            delivery.failure = "no data buffer";
+            return FALSE;
+        }
         data = {static_cast<std::uint8_t*>(sptd.DataBuffer), sptd.DataTransferLength};
     }
     disc_image::CommandReply reply = drive.execute({sptd.Cdb, sptd.CdbLength}, data);
-    if (reply.overrun) return FALSE;  // a transport error, as the kernel reports a data overrun
+    if (reply.overrun) {
+        delivery.failure = "data overrun";  // a transport error, as the kernel reports one
+        return FALSE;
+    }
     sptd.ScsiStatus = reply.status;
-    if (reply.status == disc_image::kStatusCheckCondition)
+    if (reply.status == disc_image::kStatusCheckCondition) {
         std::memcpy(sense_area, reply.sense.data(), std::min<std::size_t>(reply.sense.size(), sptd.SenseInfoLength));
+        delivery.sense_length = reply.sense.size();
+    }
     sptd.DataTransferLength = std::min(sptd.DataTransferLength, reply.data_length);
     return TRUE;
 }
@@ -195,12 +219,13 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD, void*, DWORD dispositi
     if (name == nullptr || disposition != OPEN_EXISTING || std::strncmp(name, "\\\\.\\", 4) != 0 ||
         std::strlen(name) != 6 || name[5] != ':')
         return INVALID_HANDLE_VALUE;
-    Drive* drive = drive_for_letter(name[4]);
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
+    Drive* drive = drive_for_letter(letter);
     if (drive == nullptr) return INVALID_HANDLE_VALUE;
     if (disc_image::is_emulated_entry(drive->entry)) {
         if (!drive->emulated) drive->emulated = disc_image::EmulatedDrive::from_entry(drive->entry);
         if (!drive->emulated->can_open()) return INVALID_HANDLE_VALUE;
-        return new_handle(EmulatedHandle{drive->emulated.get()});
+        return new_handle(EmulatedHandle{drive->emulated.get(), letter});
     }
     int fd = -1;
     if (access & GENERIC_WRITE) fd = open(drive->entry.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -215,7 +240,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD, void*, DWORD dispositi
         }
         return INVALID_HANDLE_VALUE;
     }
-    return new_handle(DeviceNode{fd});
+    return new_handle(DeviceNode{fd, letter});
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -240,11 +265,22 @@ BOOL DeviceIoControl(HANDLE device, DWORD control_code, void* in_buffer, DWORD i
         sptd.SenseInfoLength > out_size - sptd.SenseInfoOffset)
         return FALSE;
     std::uint8_t* sense_area = block + sptd.SenseInfoOffset;
+    const bool tracing = command_trace::enabled();
+    const std::uint32_t requested = sptd.DataTransferLength;
+    const auto started = tracing ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    command_trace::Delivery delivery;
     BOOL sent = FALSE;
-    if (auto* node = std::get_if<DeviceNode>(object))
-        sent = send_to_device(node->fd, sptd, sense_area);
-    else if (auto* emulated = std::get_if<EmulatedHandle>(object))
-        sent = send_to_emulated(*emulated->drive, sptd, sense_area);
+    char letter = 0;
+    if (auto* node = std::get_if<DeviceNode>(object)) {
+        sent = send_to_device(node->fd, sptd, sense_area, delivery);
+        letter = node->letter;
+    } else if (auto* emulated = std::get_if<EmulatedHandle>(object)) {
+        sent = send_to_emulated(*emulated->drive, sptd, sense_area, delivery);
+        letter = emulated->letter;
+    }
+    if (tracing && letter != 0)
+        command_trace::record(letter, drive_for_letter(letter)->entry, sptd, requested, sense_area, delivery,
+                              std::chrono::steady_clock::now() - started);
     if (!sent) return FALSE;
     std::memcpy(block, &sptd, sizeof sptd);
     if (bytes_returned != nullptr) *bytes_returned = in_size;

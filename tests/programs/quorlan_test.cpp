@@ -68,6 +68,31 @@ TEST(Quorlan, ListsTheFirstDriveWithADisc) {
                              "Track 02 Audio 00:03:00 LBA=000075\r\n");
 }
 
+// CDIF_TRACE: a line per command on standard error for "-", the same lines appended to a file
+// otherwise; the programs' own output is unchanged.
+TEST(Quorlan, TraceShowsEveryCommand) {
+    Workspace space;
+    auto disc = test_support::build_disc(space.images(), "traced", {{TrackKind::audio, 75}});
+    const std::string drives = "empty;" + disc.cue.string();
+    ProgramRun run = run_program(space, kQuorlan, drives, "CDIF_TRACE=-");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(toc_of(space), "Track 01 Audio 00:02:00 LBA=000000\r\n"
+                             "Track 02 Audio 00:03:00 LBA=000075\r\n");
+    const std::string read_toc = " | 43 00 00 00 00 00 00 04 00 00 | in 1024, got ";
+    EXPECT_NE(run.err.find("D: empty" + read_toc + "0 | status 02 sense 02/3a/00\n"), std::string::npos);
+    EXPECT_TRUE(run.err.ends_with("E: " + disc.cue.string() + read_toc + "20 | status 00\n")) << run.err;
+
+    const std::string trace = (space.root() / "trace").string();
+    for (int i = 0; i < 2; ++i) run_program(space, kQuorlan, drives, "CDIF_TRACE=" + shell_quoted(trace));
+    EXPECT_EQ(read_file(trace), run.err + run.err);
+
+    // A device node's line also gives the time taken (and host and driver status when SG_IO answers).
+    run = run_program(space, kQuorlan, "/dev/null", "CDIF_TRACE=-");
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("^D: /dev/null \\| 43 00 00 00 00 00 00 04 00 00 \\| in 1024 \\| "
+                                                      "failed: .+ \\| \\d+\\.\\d{3} ms\n")))
+        << run.err;
+}
+
 // No drive: exit status 0. Drives without a disc: 1, and an earlier "TOC" stays as it was.
 TEST(Quorlan, NoDriveOrNoDiscWritesNothing) {
     Workspace space;

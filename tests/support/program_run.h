@@ -51,10 +51,12 @@ struct ProgramRun {
     std::string out, err;
 };
 
-inline ProgramRun run_program(const Workspace& space, const std::string& program, const std::string& drives) {
+// environment: further NAME=value assignments for the program, already quoted.
+inline ProgramRun run_program(const Workspace& space, const std::string& program, const std::string& drives,
+                              const std::string& environment = "") {
     auto out = space.root() / "stdout", err = space.root() / "stderr";
     std::string command = "cd " + shell_quoted(space.work().string()) + " && CDIF_DRIVES=" + shell_quoted(drives) + " " +
-                          shell_quoted(program) + " >" + shell_quoted(out.string()) + " 2>" + shell_quoted(err.string());
+                          environment + " " + shell_quoted(program) + " >" + shell_quoted(out.string()) + " 2>" + shell_quoted(err.string());
     int status = std::system(command.c_str());
     ProgramRun run;
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

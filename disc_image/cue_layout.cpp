@@ -40,6 +40,11 @@ private:
     std::vector<Run> runs_;
 };
 
+// Cuts every file at its index points into runs, each belonging to the track whose point begins
+// it. The owner of a file's leading sectors (those before its first index point) is carried
+// across files: they are the pregap of the track that point opens when that track's first index
+// lies in this file; otherwise they continue the track that ran at the end of the previous file
+// (a track whose INDEX 00 lay there). A run marked starts_track begins at its track's INDEX 01.
 std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& sizes) {
     struct Point {
         std::size_t track;
@@ -52,9 +57,6 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
         for (const CueIndex& index : sheet_.tracks[t].indexes)
             points[index.file].push_back({t, index.frame, index.line, index.number == 1});
 
-    // Sectors before a file's first index point are the pregap of the track that point opens,
-    // when that track begins in this file; otherwise they continue the track running at that
-    // moment (one whose INDEX 00 lay in an earlier file).
     std::size_t owner = 0;
     bool owner_starts = false;
     for (std::size_t f = 0; f < points.size(); ++f) {

@@ -1,4 +1,6 @@
-// The operating-system calls the library makes, with their Win32 names and argument lists.
+// The operating-system calls the library makes, with their Win32 names and argument lists. The
+// programs call a few of them too: GetVersionExA (whether to use the ASPI layer), Sleep (the
+// extraction programs' waits) and _stat (whether a track's file is complete).
 //
 // Exactly one realization is linked into each binary: platform/win32.cpp forwards to Windows,
 // platform/posix.cpp serves Linux devices and disc images, and the unit tests link a scripted one.

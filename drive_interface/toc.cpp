@@ -76,6 +76,8 @@ int CDIF_ReadTOC() {
             std::fprintf(toc_listing_file, "Track %02d", i);
             std::fprintf(toc_listing_file, toc_entries[i].is_audio ? " Audio" : " Data");
         }
+        // Called for its side effect: with the listing open it writes the track's " MM:SS:FF";
+        // the packed time it returns is not needed here.
         CDIF_GetTrackMSF(i);
         if (toc_listing_file != nullptr)
             std::fprintf(toc_listing_file, " LBA=%06d%s", toc_entries[i].lba, platform::kTextLineEnd);

@@ -27,6 +27,12 @@ struct TrackExtraction {
     // The size of a complete file for a track of count sectors.
     std::int64_t (*complete_size)(std::int32_t count);
 
+    // The handshake between reading a chunk and writing it. The reader holds request_busy while
+    // it fills its request, and clears a command's pending_flag (tremick's transfer_pending)
+    // when the transfer is over. Before writing a chunk the loop waits while writer_waits_on is
+    // set: palvane names request_busy, tremick names transfer_pending, which the loop sets
+    // before each read. Every read is synchronous: read_sectors returns with both flags already
+    // clear, so none of these waits ever sleeps.
     int* writer_waits_on;  // the writer waits while this flag is set before writing a chunk
     bool loop_sets_flag;   // the loop sets that flag before each read (the reader clears it)
 };

@@ -1,0 +1,91 @@
+// Cue sheets: the parser, the layout, then the emulated drive over the disc. The input is the
+// sheet's text, then optionally a zero byte and 4 bytes (big-endian) per FILE giving its size;
+// the files read as zeros.
+#include <memory>
+
+#include "disc.h"
+#include "guarded_command.h"
+#include "mmc_drive.h"
+
+using namespace disc_image;
+
+namespace {
+
+constexpr std::uint32_t kDefaultFileSize = 2352 * 100;
+
+void check_sheet(const CueSheet& sheet) {
+    FUZZ_CHECK(!sheet.tracks.empty());
+    for (std::size_t t = 0; t < sheet.tracks.size(); ++t) {
+        const CueTrack& track = sheet.tracks[t];
+        FUZZ_CHECK(track.number >= 1 && track.number <= 99);
+        if (t > 0) FUZZ_CHECK(track.number == sheet.tracks[t - 1].number + 1 && track.session >= sheet.tracks[t - 1].session);
+        bool has_start = false;
+        for (std::size_t i = 0; i < track.indexes.size(); ++i) {
+            const CueIndex& index = track.indexes[i];
+            FUZZ_CHECK(index.file >= 0 && static_cast<std::size_t>(index.file) < sheet.files.size() && index.frame >= 0);
+            if (i > 0) FUZZ_CHECK(index.number > track.indexes[i - 1].number);
+            has_start = has_start || index.number == 1;
+        }
+        FUZZ_CHECK(has_start);
+    }
+}
+
+void check_disc(const Disc& disc, const CueSheet& sheet) {
+    const std::vector<Track>& tracks = disc.tracks();
+    FUZZ_CHECK(tracks.size() == sheet.tracks.size());
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        FUZZ_CHECK(tracks[t].first >= 0 && tracks[t].first <= tracks[t].start && tracks[t].start < tracks[t].after);
+        if (t + 1 < tracks.size()) FUZZ_CHECK(tracks[t].after <= tracks[t + 1].first);
+    }
+    FUZZ_CHECK(disc.lead_out() == tracks.back().after && disc.lead_out() <= kMaxLeadOut);
+    for (const Session& session : disc.sessions()) {
+        FUZZ_CHECK(session.first_track < tracks.size() && tracks[session.first_track].session == session.number);
+        FUZZ_CHECK(session.first_track == 0 || tracks[session.first_track - 1].session < session.number);
+    }
+}
+
+// The drive's table of contents is the layout's, and one the library accepts: addresses rising
+// strictly to the lead-out. Each track's first sector reads; the lead-out does not.
+void check_drive(MmcDrive& drive, const std::vector<Track>& tracks, std::int32_t lead_out) {
+    GuardedReply toc = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
+    FUZZ_CHECK(toc.reply.status == kStatusGood && toc.data.size() == 4 + 8 * (tracks.size() + 1));
+    std::int64_t previous = -1;
+    for (std::size_t k = 0; k <= tracks.size(); ++k) {
+        std::int64_t lba = get_be(toc.data, 4 + 8 * k + 4, 4);
+        FUZZ_CHECK(lba == (k < tracks.size() ? tracks[k].start : lead_out) && lba > previous);
+        previous = lba;
+    }
+    auto read_cd = [&](std::int32_t lba) {
+        auto a = static_cast<std::uint32_t>(lba);
+        return run_guarded(drive, {0xBE, 0, std::uint8_t(a >> 24), std::uint8_t(a >> 16), std::uint8_t(a >> 8),
+                                   std::uint8_t(a), 0, 0, 1, 0xF8, 0, 0}, 2352);
+    };
+    for (const Track& track : tracks) FUZZ_CHECK(read_cd(track.start).data.size() == 2352);
+    FUZZ_CHECK(read_cd(lead_out).reply.sense[12] == 0x21);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    auto parsed = parse_cue_sheet(input.until('\0'));
+    const CueSheet* sheet = std::get_if<CueSheet>(&parsed);
+    if (sheet == nullptr) return 0;
+    check_sheet(*sheet);
+
+    std::vector<std::unique_ptr<std::ifstream>> files;
+    std::vector<std::uint64_t> sizes;
+    for (std::size_t f = 0; f < sheet->files.size(); ++f) {
+        files.push_back(std::make_unique<std::ifstream>("/dev/zero", std::ios::binary));
+        sizes.push_back(input.empty() ? kDefaultFileSize : input.number(4));
+    }
+    auto laid_out = lay_out_cue_sheet(*sheet, "fuzz.cue", std::move(files), sizes);
+    if (Disc* disc = std::get_if<Disc>(&laid_out)) {
+        check_disc(*disc, *sheet);
+        const std::vector<Track> tracks = disc->tracks();
+        const std::int32_t lead_out = disc->lead_out();
+        MmcDrive drive(std::move(*disc), FaultPlan(), true);
+        check_drive(drive, tracks, lead_out);
+    }
+    return 0;
+}

@@ -1,0 +1,118 @@
+// READ TOC replies through the library's own code over the scripted platform: format 0 into the
+// table, its accessors, the "TOC" listing and the packed track list; format 1 into palvane's
+// track ends. The input is a flag byte (bit 0: listing on), 2 bytes of format 0 reply length,
+// that reply, and the format 1 reply.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "fuzz_input.h"
+#include "library_support.h"
+#include "palvane/palvane.h"
+#include "track_list.h"
+
+int toc_listing_enabled = 0;
+int use_aspi() { return 0; }
+
+namespace {
+
+std::uint32_t be32(const std::vector<std::uint8_t>& reply, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = at; i < at + 4; ++i) value = value << 8 | (i < reply.size() ? reply[i] : 0);
+    return value;
+}
+
+std::uint8_t at(const std::vector<std::uint8_t>& reply, std::size_t i) { return i < reply.size() ? reply[i] : 0; }
+
+// What a table of contents (as the 1024-byte buffer holds it) must be to be used: every
+// descriptor that the last track number implies within the data length, at most 99 tracks,
+// addresses rising strictly up to 100:00:00.
+bool acceptable(const std::vector<std::uint8_t>& reply) {
+    const std::size_t last = reply[3];
+    const std::size_t needed = 4 + 8 * (last + 1);
+    if (last > 99 || needed > 1024 || (reply[0] << 8 | reply[1]) + 2u < needed) return false;
+    std::int64_t previous = -1;
+    for (std::size_t k = 0; k <= last; ++k) {
+        const auto lba = static_cast<std::int32_t>(be32(reply, 8 + 8 * k));
+        if (lba <= previous || lba > 449850) return false;
+        previous = lba;
+    }
+    return true;
+}
+
+void check_table(const std::vector<std::uint8_t>& reply) {
+    const int last = reply[3];
+    FUZZ_CHECK(CDIF_GetLastTrack() == last && CDIF_GetTrackLBA(last + 2) == 0);
+    build_track_list();
+    for (int i = 1; i <= last + 1; ++i) {
+        const auto lba = static_cast<std::int32_t>(be32(reply, 8 + 8 * (i - 1)));
+        const bool data = (reply[4 + 8 * (i - 1) + 1] & 0x04) != 0;
+        const std::uint32_t msf = CDIF_GetTrackMSF(i);
+        FUZZ_CHECK(CDIF_GetTrackLBA(i) == lba);
+        FUZZ_CHECK(static_cast<std::int32_t>(((msf >> 24) * 60 + (msf >> 16 & 0xFF)) * 75 + (msf >> 8 & 0xFF)) - 150 == lba);
+        FUZZ_CHECK((msf & 0xFF) == (data ? 4u : 0u));
+        if (i >= kTrackRecords) continue;
+        const TrackRecord& record = track_list.records[i];
+        FUZZ_CHECK(track_record_lba(record) == lba && record.audio == (i <= last && !data ? 1 : 0));
+    }
+    if (toc_listing_enabled) {
+        std::ifstream listing("TOC", std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(listing)), std::istreambuf_iterator<char>());
+        FUZZ_CHECK(std::count(text.begin(), text.end(), '\n') == last + 1);
+    }
+}
+
+// An audio track before a data track ends 225 sectors early, or a session gap early when the
+// session information names the data track as the first of a later session.
+void check_track_ends(const std::vector<std::uint8_t>& sessions) {
+    const auto session_lba = static_cast<std::int32_t>(be32(sessions, 8));
+    const bool sound = (at(sessions, 0) << 8 | at(sessions, 1)) >= 10 && session_lba >= 0 && session_lba < 449850;
+    for (int track = 1; track < CDIF_GetLastTrack() && track + 1 < kTrackRecords; ++track) {
+        const TrackRecord& next = track_list.records[track + 1];
+        if (track_list.records[track].audio != 1 || next.audio != 0) continue;
+        const bool later_session = sound && at(sessions, 3) > at(sessions, 2) && at(sessions, 6) == next.number;
+        FUZZ_CHECK(audio_track_end(track) == track_record_lba(next) - (later_session ? 11400 : 225));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The listing is written in a folder of its own, removed at exit.
+    static struct ListingFolder {
+        std::string path = (std::filesystem::temp_directory_path() / "cdif-fuzz-XXXXXX").string();
+        bool entered = mkdtemp(path.data()) != nullptr && chdir(path.c_str()) == 0;
+        ~ListingFolder() { std::filesystem::remove_all(path); }
+    } folder;
+    FUZZ_CHECK(folder.entered);
+    FuzzInput input(data, size);
+    toc_listing_enabled = input.byte() & 1;
+    const std::vector<std::uint8_t> toc = input.bytes(input.number(2));
+    const std::vector<std::uint8_t> sessions = input.bytes(16);
+
+    reset_library_state();
+    scripted::reset();
+    use_spti = 1;
+    drive_count = 1;
+    drive_letters[0] = 'D';
+    device_handle = reinterpret_cast<HANDLE>(std::uintptr_t{0x2000});
+    scripted::script().pass_through = [&](HANDLE, const SCSI_PASS_THROUGH_DIRECT& sptd) {
+        if (sptd.Cdb[0] != 0x43) return scripted::PassThroughReply{FALSE, 0, {}};
+        return scripted::PassThroughReply{TRUE, 0, (sptd.Cdb[2] & 0x0F) == 1 ? sessions : toc};
+    };
+    std::filesystem::remove("TOC");
+
+    const int read = CDIF_ReadTOC();
+    std::vector<std::uint8_t> buffer = toc;  // as the library's buffer holds the reply
+    buffer.resize(1024);
+    FUZZ_CHECK(read == (acceptable(buffer) ? 1 : 0));
+    if (!read) {
+        FUZZ_CHECK(CDIF_GetLastTrack() == 0 && CDIF_GetTrackLBA(1) == 0 && !std::filesystem::exists("TOC"));
+        return 0;
+    }
+    check_table(buffer);
+    check_track_ends(sessions);
+    return 0;
+}

@@ -20,14 +20,17 @@ status=0
 for target in "${targets[@]}"; do
   mkdir -p "$root/corpus/$target"
   log=$root/$target.log
-  # Absolute paths: some targets work in a folder of their own.
-  if "$root/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+  # Absolute paths: some targets work in a folder of their own, in a temporary folder that a
+  # campaign's end leaves behind.
+  mkdir -p "$root/tmp"
+  if TMPDIR=$root/tmp "$root/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
        -artifact_prefix="$root/findings/$target-" "$root/corpus/$target" "$PWD/tests/fuzz/corpus/$target" 2>"$log"; then
     result="nothing found"
   else
     result="FINDING (see $log)"
     status=1
   fi
+  rm -rf "$root/tmp"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   echo "$target: ${runs:-?} executions in ${seconds} s, $result"
 done

@@ -1,7 +1,11 @@
 // Cue sheets: the parser, the layout, then the emulated drive over the disc. The input is the
 // sheet's text, then optionally a zero byte and 4 bytes (big-endian) per FILE giving its size;
 // the files read as zeros.
-#include <memory>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "disc.h"
 #include "guarded_command.h"
@@ -12,6 +16,19 @@ using namespace disc_image;
 namespace {
 
 constexpr std::uint32_t kDefaultFileSize = 2352 * 100;
+
+// Every image file is one sparse file of 4 GiB of zeros, removed at exit.
+const std::filesystem::path& zeros() {
+    static struct Zeros {
+        std::filesystem::path path = std::filesystem::temp_directory_path() / ("cdif-fuzz-zeros-" + std::to_string(getpid()));
+        Zeros() {
+            std::ofstream{path};
+            std::filesystem::resize_file(path, std::uint64_t{1} << 32);
+        }
+        ~Zeros() { std::filesystem::remove(path); }
+    } file;
+    return file.path;
+}
 
 void check_sheet(const CueSheet& sheet) {
     FUZZ_CHECK(!sheet.tracks.empty());
@@ -73,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sheet == nullptr) return 0;
     check_sheet(*sheet);
 
-    std::vector<std::unique_ptr<std::ifstream>> files;
+    ImageFiles files;
     std::vector<std::uint64_t> sizes;
     for (std::size_t f = 0; f < sheet->files.size(); ++f) {
-        files.push_back(std::make_unique<std::ifstream>("/dev/zero", std::ios::binary));
+        FUZZ_CHECK(!files.open(zeros()));
         sizes.push_back(input.empty() ? kDefaultFileSize : input.number(4));
     }
     auto laid_out = lay_out_cue_sheet(*sheet, "fuzz.cue", std::move(files), sizes);

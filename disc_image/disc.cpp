@@ -100,14 +100,20 @@ bool Disc::read_raw(std::int32_t lba, RawSector raw) {
     const Extent* extent = extent_at(lba);
     if (extent == nullptr) return false;
     const Track& track = tracks_[extent->track];
-    std::fill(raw.begin(), raw.end(), 0);
     const TrackModeTraits& traits = traits_of(track.mode);
+    // Zeros where the file has no bytes: the whole sector without a file, else the fields its
+    // file sectors leave out.
+    std::size_t begin = 0, end = 0;
     if (extent->file >= 0) {
-        std::size_t size = traits.file_sector_size;
-        if (!files_.read(static_cast<std::size_t>(extent->file), extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * size,
-                         raw.subspan(traits.file_offset, size)))
+        begin = traits.file_offset;
+        end = begin + traits.file_sector_size;
+        if (!files_.read(static_cast<std::size_t>(extent->file),
+                         extent->offset + static_cast<std::uint64_t>(lba - extent->lba) * traits.file_sector_size,
+                         raw.subspan(begin, end - begin)))
             return false;
     }
+    std::fill(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(begin), 0);
+    std::fill(raw.begin() + static_cast<std::ptrdiff_t>(end), raw.end(), 0);
     // Sectors that no file holds, and data sectors whose file leaves out the sync and header, get
     // a made-up sync and header; EDC and ECC stay zero.
     if (traits.header_mode != 0 && (traits.file_offset != 0 || extent->file < 0))

@@ -74,19 +74,22 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
         SectorForm form = traits.header_mode == 0 ? SectorForm::audio
                           : traits.header_mode == 1 ? SectorForm::mode1
                                                     : mode2_form(raw);
-        std::size_t size = 0;
-        if (format.user_data_only) {
-            if (form == SectorForm::mode2_form2) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
-            std::memcpy(selected.data(), raw.data() + traits.user_data_offset, kUserDataSize);
-            size = kUserDataSize;
-        } else {
-            if (!sector_is(form, format.expected)) return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
-            size = select_main_channel(form, raw, format.selection, selected);
+        if (format.user_data_only ? form == SectorForm::mode2_form2 : !sector_is(form, format.expected))
+            return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
+        // The sector's data goes straight into data_in; only one that data_in cannot take whole
+        // goes through `selected`, to be cut there.
+        const std::size_t size = format.user_data_only ? kUserDataSize : main_channel_size(form, format.selection);
+        const std::size_t room = request.data_in.size() - request.transferred;
+        std::span<std::uint8_t> out = size <= room ? request.data_in.subspan(request.transferred, size) : std::span(selected);
+        if (format.user_data_only)
+            std::memcpy(out.data(), raw.data() + traits.user_data_offset, kUserDataSize);
+        else
+            select_main_channel(form, raw, format.selection, out);
+        if (size > room) {
+            std::memcpy(request.data_in.data() + request.transferred, selected.data(), room);
+            request.overrun = true;
         }
-        std::size_t fits = std::min<std::size_t>(size, request.data_in.size() - request.transferred);
-        if (fits < size) request.overrun = true;
-        std::memcpy(request.data_in.data() + request.transferred, selected.data(), fits);
-        request.transferred += static_cast<std::uint32_t>(fits);
+        request.transferred += static_cast<std::uint32_t>(std::min(size, room));
     }
     return std::nullopt;
 }

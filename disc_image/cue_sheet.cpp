@@ -128,10 +128,11 @@ std::optional<CueError> Parser::command(const std::vector<std::string>& words) {
 
 std::optional<CueError> Parser::file(const std::vector<std::string>& words) {
     if (words.size() != 3) return error("FILE needs a name and a type");
-    if (upper(words[2]) != "BINARY")
-        return error(join({"file type ", quoted(words[2]), " is not supported (only BINARY files are read)"}));
+    std::string type = upper(words[2]);
+    if (type != "BINARY" && type != "WAVE")
+        return error(join({"file type ", quoted(words[2]), " is not supported (only BINARY and WAVE files are read)"}));
     if (words[1].empty()) return error("FILE with an empty name");
-    sheet_.files.push_back({words[1], line_});
+    sheet_.files.push_back({words[1], type == "WAVE" ? FileType::wave : FileType::binary, line_});
     last_frame_.push_back(-1);
     return std::nullopt;
 }
@@ -201,6 +202,9 @@ std::optional<CueError> Parser::index(const std::vector<std::string>& words) {
     int expected = track.indexes.empty() ? -1 : track.indexes.back().number + 1;
     if (expected < 0 ? point.number > 1 : point.number != expected)
         return error(join({"INDEX ", std::to_string(point.number), " out of order in track ", std::to_string(track.number)}));
+    // A track owns a file's sectors only from its own index points on, so this keeps data out of WAVE files.
+    if (track.mode != TrackMode::audio && sheet_.files.back().type == FileType::wave)
+        return error(join({"track ", std::to_string(track.number), " is a data track, which a WAVE file cannot hold"}));
     if (auto failed = msf(words[2], point.frame)) return failed;
     std::int32_t& last = last_frame_.back();
     if (point.frame <= last) return error(join({"INDEX ", std::to_string(point.number), " does not lie after the INDEX before it"}));

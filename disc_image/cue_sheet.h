@@ -30,8 +30,11 @@ struct CueTrack {
     int line = 0;
 };
 
+enum class FileType { binary, wave };
+
 struct CueFile {
     std::string name;         // as written in the sheet
+    FileType type = FileType::binary;
     int line = 0;
 };
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "wave_file.h"
+
 namespace disc_image {
 namespace {
 
@@ -58,7 +60,15 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
             }
             return ImageError{path.string(), entry.line, *message};
         }
-        sizes.push_back(files.size(files.count() - 1));
+        const std::size_t file = files.count() - 1;
+        if (entry.type == FileType::wave) {
+            auto samples = find_wave_data(
+                [&](std::uint64_t offset, std::span<std::uint8_t> out) { return files.read(file, offset, out); }, files.size(file));
+            if (auto* why = std::get_if<std::string>(&samples))
+                return ImageError{path.string(), entry.line, join({quoted(resolved.string(), std::string::npos), " ", *why})};
+            files.narrow(file, std::get<WaveData>(samples).offset, std::get<WaveData>(samples).length);
+        }
+        sizes.push_back(files.size(file));
     }
     return lay_out_cue_sheet(sheet, path, std::move(files), sizes);
 }

@@ -21,13 +21,19 @@ std::optional<std::string> ImageFiles::open(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
+void ImageFiles::narrow(std::size_t file, std::uint64_t offset, std::uint64_t length) {
+    files_[file].base += offset;
+    files_[file].size = length;
+    window_bytes_ = 0;  // it holds bytes at the old offsets
+}
+
 bool ImageFiles::fill_window(std::size_t file, std::uint64_t offset) {
     window_bytes_ = 0;
     if (offset >= files_[file].size) return false;
     window_.resize(kWindowSize);
     std::ifstream& stream = *files_[file].stream;
     stream.clear();
-    stream.seekg(static_cast<std::streamoff>(offset));
+    stream.seekg(static_cast<std::streamoff>(files_[file].base + offset));
     auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(kWindowSize, files_[file].size - offset));
     stream.read(reinterpret_cast<char*>(window_.data()), wanted);
     window_file_ = file;

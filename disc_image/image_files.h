@@ -24,6 +24,10 @@ public:
     // what is wrong, in words for an error message.
     std::optional<std::string> open(const std::filesystem::path& path);
 
+    // Narrows a file to length bytes from offset (a WAVE file's samples): its offsets and size
+    // count from there on. The span must lie within the file.
+    void narrow(std::size_t file, std::uint64_t offset, std::uint64_t length);
+
     std::size_t count() const { return files_.size(); }
     std::uint64_t size(std::size_t file) const { return files_[file].size; }
 
@@ -35,6 +39,7 @@ private:
     struct File {
         std::unique_ptr<std::ifstream> stream;
         std::uint64_t size;
+        std::uint64_t base = 0;  // where offset 0 lies in the file on disk
     };
     // Loads the window with the bytes of the file from offset on, as many as it and the file hold.
     bool fill_window(std::size_t file, std::uint64_t offset);

@@ -2,8 +2,12 @@
 // one applies, and the drive then behaves as a drive without a disc.
 #include "disc.h"
 #include "drive_helpers.h"
+#include "wave_chunks.h"
 
 using namespace disc_image_test;
+using test_support::chunk;
+using test_support::fmt_chunk;
+using test_support::riff_wave;
 
 namespace {
 
@@ -17,6 +21,7 @@ struct Malformed {
     std::size_t bin_size;   // bytes of zeros in d.bin; no d.bin when 0
     int line;               // expected line, 0 for none
     const char* message;    // expected part of the message
+    std::string wav = {};   // content of d.wav; none when empty
 };
 
 std::string many_tracks(int count) {
@@ -25,6 +30,10 @@ std::string many_tracks(int count) {
         text += "TRACK " + std::to_string(i) + " AUDIO\nINDEX 01 00:" + std::to_string(i / 75) + ":" + std::to_string(i % 75) + "\n";
     return text;
 }
+
+const std::string kWaveSheet = "FILE d.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+const std::string kSamples = chunk("data", std::string(kRaw, 's'));
+const std::string kTwoSectors = riff_wave(fmt_chunk() + chunk("data", std::string(2 * kRaw, 's')));
 
 const Malformed kMalformed[] = {
     {"missing bin", "d.cue", kHead + "INDEX 01 00:00:00\n", 0, 1, "cannot open"},
@@ -61,6 +70,15 @@ const Malformed kMalformed[] = {
     {"folder as bin", "d.cue", "FILE . BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", kRaw, 1, "cannot open"},
     {"session gap too short", "d.cue", kHead + "INDEX 01 00:00:00\nREM SESSION 02\nTRACK 02 AUDIO\nPREGAP 03:00:00\n"
                                                "INDEX 01 00:00:01\n", kRaw * 2, 5, "longer than the gap"},
+    {"wave of another kind", "d.cue", kWaveSheet, 0, 1, "d.wav\" is not a RIFF/WAVE file", std::string(kRaw, 'x')},
+    {"wave header cut", "d.cue", kWaveSheet, 0, 1, "has a fmt chunk cut short", riff_wave(fmt_chunk()).substr(0, 30)},
+    {"float wave", "d.cue", kWaveSheet, 0, 1, "holds format 3, 2 channels, 44100 Hz, 32 bits", riff_wave(fmt_chunk(3, 2, 44100, 32) + kSamples)},
+    {"mono 48 kHz wave", "d.cue", kWaveSheet, 0, 1, "not 16-bit stereo PCM at 44100 Hz", riff_wave(fmt_chunk(1, 1, 48000) + kSamples)},
+    {"wave without samples", "d.cue", kWaveSheet, 0, 1, "has no data chunk", riff_wave(fmt_chunk() + chunk("LIST", "x"))},
+    {"wave samples first", "d.cue", kWaveSheet, 0, 1, "data chunk before the fmt chunk", riff_wave(kSamples + fmt_chunk())},
+    {"wave samples cut", "d.cue", kWaveSheet, 0, 1, "cut short (2352 of 4704 bytes)", kTwoSectors.substr(0, kTwoSectors.size() - kRaw)},
+    {"wave partial sector", "d.cue", kWaveSheet, 0, 1, "whole 2352-byte", riff_wave(fmt_chunk() + chunk("data", std::string(kRaw + 4, 's')))},
+    {"data track in wave", "d.cue", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 0, 3, "data track", kTwoSectors},
     {"empty sheet", "d.cue", "", kRaw, 0, "empty"},
     {"sheet named .cue", ".cue", "", kRaw, 0, "the cue sheet is empty"},
     {"sheet over 1 MiB", "d.cue", std::string((1 << 20) + 1, '\n'), kRaw, 0, "too large"},
@@ -75,6 +93,7 @@ TEST_P(MalformedImage, IsReportedOnceAndServedAsNoDisc) {
     TempDir dir;
     dir.write(bad.image, bad.text);
     if (bad.bin_size > 0) dir.write_zeros("d.bin", bad.bin_size);
+    if (!bad.wav.empty()) dir.write("d.wav", bad.wav);
 
     auto loaded = disc_image::load_image(dir / bad.image);
     auto* error = std::get_if<disc_image::ImageError>(&loaded);

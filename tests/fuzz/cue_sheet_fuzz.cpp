@@ -1,15 +1,18 @@
 // Cue sheets: the parser, the layout, then the emulated drive over the disc. The input is the
 // sheet's text, then optionally a zero byte and 4 bytes (big-endian) per FILE giving its size;
-// the files read as zeros.
+// a WAVE file's size is followed by 2 bytes giving a length and that many bytes of its header.
+// The files read as zeros past what the input gives.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "disc.h"
 #include "guarded_command.h"
 #include "mmc_drive.h"
+#include "wave_file.h"
 
 using namespace disc_image;
 
@@ -81,6 +84,26 @@ void check_drive(MmcDrive& drive, const std::vector<Track>& tracks, std::int32_t
     FUZZ_CHECK(read_cd(lead_out).reply.sense[12] == 0x21);
 }
 
+// The samples of a WAVE file of size bytes that starts with head: a data chunk the header
+// walk reached, within the file.
+std::optional<WaveData> check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size) {
+    auto byte = [&](std::uint64_t at) -> std::uint8_t { return at < head.size() ? head[at] : 0; };
+    auto found = find_wave_data(
+        [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+            FUZZ_CHECK(offset + out.size() <= size);
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = byte(offset + i);
+            return true;
+        },
+        size);
+    const WaveData* samples = std::get_if<WaveData>(&found);
+    if (samples == nullptr) return std::nullopt;
+    const std::uint64_t at = samples->offset;
+    FUZZ_CHECK(at >= 44 && samples->length <= size - at);
+    FUZZ_CHECK(byte(at - 8) == 'd' && byte(at - 7) == 'a' && byte(at - 6) == 't' && byte(at - 5) == 'a');
+    FUZZ_CHECK(samples->length == (byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | std::uint64_t{byte(at - 1)} << 24));
+    return *samples;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -95,6 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t f = 0; f < sheet->files.size(); ++f) {
         FUZZ_CHECK(!files.open(zeros()));
         sizes.push_back(input.empty() ? kDefaultFileSize : input.number(4));
+        if (sheet->files[f].type != FileType::wave) continue;
+        std::optional<WaveData> samples = check_wave(input.bytes(input.number(2)), sizes.back());
+        if (!samples) return 0;
+        files.narrow(f, samples->offset, samples->length);
+        sizes.back() = samples->length;
     }
     auto laid_out = lay_out_cue_sheet(*sheet, "fuzz.cue", std::move(files), sizes);
     if (Disc* disc = std::get_if<Disc>(&laid_out)) {

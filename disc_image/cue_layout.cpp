@@ -1,6 +1,6 @@
 // Lays a parsed cue sheet out on the disc: cuts each file into runs of sectors at its index
 // points, gives every run its addresses with PREGAP and POSTGAP sectors between, and moves each
-// later session to 11400 sectors after the previous session's lead-out.
+// later session to its gap after the previous session's lead-out.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -134,11 +134,12 @@ std::optional<ImageError> Layout::separate_sessions() {
     for (std::size_t t = 1; t < tracks.size(); ++t) {
         shift[t] = shift[t - 1];
         if (tracks[t].session == tracks[t - 1].session) continue;
-        if (tracks[t].start - tracks[t].first > kSessionGap)
+        const std::int32_t gap = session_gap(tracks[t - 1].session);
+        if (tracks[t].start - tracks[t].first > gap)
             return error(sheet_.tracks[t].line, join({"the pregap of track ", std::to_string(tracks[t].number),
                                                           " is longer than the gap between sessions"}));
         std::int32_t lead_out = tracks[t - 1].after + shift[t - 1];
-        shift[t] = lead_out + kSessionGap - tracks[t].start;
+        shift[t] = lead_out + gap - tracks[t].start;
     }
     if (tracks.back().after + static_cast<std::int64_t>(shift.back()) > kMaxLeadOut)
         return error(sheet_.tracks.back().line, "the disc is longer than 99:59:74");

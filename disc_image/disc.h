@@ -13,9 +13,16 @@
 
 namespace disc_image {
 
-// Sessions after the first begin this many sectors after the previous lead-out (lead-out,
-// lead-in and pregap of a pressed multi-session disc); the sectors between are unreadable.
-inline constexpr std::int32_t kSessionGap = 11400;
+// A later session's first track begins this many sectors after the previous session's lead-out,
+// as on a pressed multi-session disc: that lead-out (6750 sectors after the first session, 2250
+// after any later one), the next lead-in (4500) and the track's pregap (150). The sectors between
+// are unreadable.
+inline constexpr std::int32_t kFirstSessionGap = 6750 + 4500 + 150;
+inline constexpr std::int32_t kLaterSessionGap = 2250 + 4500 + 150;
+
+inline constexpr std::int32_t session_gap(int previous_session) {
+    return previous_session == 1 ? kFirstSessionGap : kLaterSessionGap;
+}
 
 struct Track {
     int number = 0;

@@ -45,6 +45,7 @@ private:
     Outcome read_toc(Request&);
     Outcome read_toc_tracks(Request&, bool msf);
     Outcome read_toc_sessions(Request&, bool msf);
+    Outcome read_full_toc(Request&);
     Outcome read10(Request&);
     Outcome read_cd(Request&);
     Outcome read_sectors(Request&, std::uint32_t lba, std::uint32_t count, const ReadFormat& format);

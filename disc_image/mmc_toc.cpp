@@ -1,5 +1,7 @@
 // READ TOC: format 0 (track descriptors and the lead-out) and format 1 (session information),
-// with addresses as LBA or as time.
+// with addresses as LBA or as time, and format 2 (the full table of contents), always as time.
+#include <algorithm>
+
 #include "mmc_drive.h"
 
 namespace disc_image {
@@ -7,6 +9,11 @@ namespace {
 
 constexpr std::uint8_t kAdrPosition = 0x10;  // ADR 1: the Q sub-channel carries the position
 constexpr std::uint8_t kLeadOutTrack = 0xAA;
+constexpr std::uint8_t kFirstTrackPoint = 0xA0;  // full TOC: PMIN is the session's first track
+constexpr std::uint8_t kLastTrackPoint = 0xA1;   // PMIN is its last track
+constexpr std::uint8_t kLeadOutPoint = 0xA2;     // PMIN:PSEC:PFRAME is its lead-out
+constexpr std::uint8_t kDiscTypeCdRom = 0x00;    // A0's PSEC: CD-DA or CD-ROM
+constexpr std::uint8_t kDiscTypeXa = 0x20;       // CD-ROM XA (Mode 2 tracks)
 
 void put_address(std::vector<std::uint8_t>& out, std::int32_t lba, bool msf) {
     if (!msf) return put_be(out, static_cast<std::uint32_t>(lba), 4);
@@ -17,6 +24,13 @@ void put_address(std::vector<std::uint8_t>& out, std::int32_t lba, bool msf) {
 void put_descriptor(std::vector<std::uint8_t>& out, std::uint8_t control, std::uint8_t track, std::int32_t lba, bool msf) {
     out.insert(out.end(), {0, static_cast<std::uint8_t>(kAdrPosition | control), track, 0});
     put_address(out, lba, msf);
+}
+
+// A full TOC descriptor: session, ADR 1 and control, TNO 0, the point, MIN:SEC:FRAME 0 (the
+// time in the lead-in, which a drive need not report), ZERO, then PMIN, PSEC and PFRAME.
+void put_point(std::vector<std::uint8_t>& out, int session, std::uint8_t control, std::uint8_t point, Msf p) {
+    out.insert(out.end(), {static_cast<std::uint8_t>(session), static_cast<std::uint8_t>(kAdrPosition | control), 0,
+                           point, 0, 0, 0, 0, p.minutes, p.seconds, p.frames});
 }
 
 // The data length field counts the bytes after itself.
@@ -34,6 +48,7 @@ MmcDrive::Outcome MmcDrive::read_toc(Request& request) {
     if (format == 0) format = request.cdb[9] >> 6;  // the older place of the format field
     if (format == 0) return read_toc_tracks(request, msf);
     if (format == 1) return read_toc_sessions(request, msf);
+    if (format == 2) return read_full_toc(request);
     return Failure{kInvalidFieldInCdb, std::nullopt};
 }
 
@@ -58,6 +73,32 @@ MmcDrive::Outcome MmcDrive::read_toc_sessions(Request& request, bool msf) {
     std::vector<std::uint8_t>& out = request.reply;
     out = {0, 0, 1, static_cast<std::uint8_t>(last.number)};
     put_descriptor(out, first_track.control, static_cast<std::uint8_t>(first_track.number), first_track.start, msf);
+    set_data_length(out);
+    return std::nullopt;
+}
+
+MmcDrive::Outcome MmcDrive::read_full_toc(Request& request) {
+    const std::vector<Track>& tracks = disc_->tracks();
+    const std::vector<Session>& sessions = disc_->sessions();
+    int starting = std::max<int>(request.cdb[6], 1);
+    if (starting > sessions.back().number) return Failure{kInvalidFieldInCdb, std::nullopt};
+    bool xa = std::any_of(tracks.begin(), tracks.end(), [](const Track& t) { return t.mode == TrackMode::mode2_2352; });
+    std::vector<std::uint8_t>& out = request.reply;
+    out = {0, 0, static_cast<std::uint8_t>(sessions.front().number), static_cast<std::uint8_t>(sessions.back().number)};
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        const Session& session = sessions[s];
+        if (session.number < starting) continue;
+        std::size_t end = s + 1 < sessions.size() ? sessions[s + 1].first_track : tracks.size();
+        const Track& first = tracks[session.first_track];
+        const Track& last = tracks[end - 1];
+        put_point(out, session.number, first.control, kFirstTrackPoint,
+                  {static_cast<std::uint8_t>(first.number), xa ? kDiscTypeXa : kDiscTypeCdRom, 0});
+        put_point(out, session.number, last.control, kLastTrackPoint, {static_cast<std::uint8_t>(last.number), 0, 0});
+        put_point(out, session.number, last.control, kLeadOutPoint, lba_to_msf(session.lead_out));
+        for (std::size_t t = session.first_track; t < end; ++t)
+            put_point(out, session.number, tracks[t].control, static_cast<std::uint8_t>(tracks[t].number),
+                      lba_to_msf(tracks[t].start));
+    }
     set_data_length(out);
     return std::nullopt;
 }

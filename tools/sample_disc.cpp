@@ -139,7 +139,7 @@ void write_sample(const fs::path& out, const fs::path& files) {
 void write_enhanced(const fs::path& out, const fs::path& files) {
     AudioTrack audio = sample_audio()[2];
     audio.sectors = 450;
-    std::int32_t data_start = audio.sectors + disc_image::kSessionGap;
+    std::int32_t data_start = audio.sectors + disc_image::kFirstSessionGap;
     auto iso = make_file_system(out / "enhanced-data.iso", files, "CDIF_EXTRA", data_start);
     std::ofstream bin(out / "enhanced.bin", std::ios::binary | std::ios::trunc);
     std::ofstream cue(out / "enhanced.cue", std::ios::trunc);

@@ -75,7 +75,7 @@ TEST_F(MixedDisc, SessionInformationOfOneSession) {
     Bytes old_form = read_toc_cdb(false, 0, 0, 1024);
     old_form[9] = 0x40;
     EXPECT_EQ(run(*drive, old_form).data.size(), 12u);
-    EXPECT_TRUE(has_sense(run(*drive, read_toc_cdb(false, 2, 0, 1024)).reply, 5, 0x24, 0));
+    EXPECT_TRUE(has_sense(run(*drive, read_toc_cdb(false, 3, 0, 1024)).reply, 5, 0x24, 0));
 }
 
 TEST_F(MixedDisc, InquiryTestUnitReadyAndUnknownCommands) {
@@ -92,17 +92,42 @@ TEST_F(MixedDisc, InquiryTestUnitReadyAndUnknownCommands) {
     EXPECT_TRUE(has_sense(run(*drive, {0x43, 0, 0}).reply, 5, 0x24, 0));  // CDB too short
 }
 
-TEST(Sessions, SecondSessionStartsAfterGapAndTocShowsLastLeadOut) {
+// Three sessions: audio track 1 at 0 (lead-out 300), audio track 2 at 300 + 11400 (lead-out
+// 11900), data track 3 at 11900 + 6900 (lead-out 19100).
+TEST(Sessions, GapsAndTheFullToc) {
     TempDir dir;
-    auto disc = test_support::build_disc(
-        dir.path(), "enhanced", {{TrackKind::audio, 300}, {TrackKind::audio, 200}, {TrackKind::mode1_2352, 300, 0, 2}});
-    ASSERT_EQ(disc.tracks[2].start, 500 + 11400);
+    auto disc = test_support::build_disc(dir.path(), "three",
+                                         {{TrackKind::audio, 300}, {TrackKind::audio, 200, 0, 2},
+                                          {TrackKind::mode1_2352, 300, 0, 3}});
     auto drive = disc_image::EmulatedDrive::from_entry(disc.cue.string());
     EXPECT_EQ(run(*drive, read_toc_cdb(false, 1, 0, 1024)).data,
-              (Bytes{0x00, 0x0A, 0x01, 0x02, 0x00, 0x14, 0x03, 0x00, 0x00, 0x00, 0x2E, 0x7C}));
+              (Bytes{0x00, 0x0A, 0x01, 0x03, 0x00, 0x14, 0x03, 0x00, 0x00, 0x00, 0x49, 0x70}));  // track 3 at 18800
     Bytes toc = run(*drive, read_toc_cdb(false, 0, 0, 1024)).data;
     ASSERT_EQ(toc.size(), 36u);
-    EXPECT_EQ(Bytes(toc.end() - 8, toc.end()), (Bytes{0x00, 0x14, 0xAA, 0x00, 0x00, 0x00, 0x2F, 0xA8}));  // 12200
+    EXPECT_EQ(Bytes(toc.end() - 8, toc.end()), (Bytes{0x00, 0x14, 0xAA, 0x00, 0x00, 0x00, 0x4A, 0x9C}));  // 19100
+
+    const Bytes session3 = {0x03, 0x14, 0, 0xA0, 0, 0, 0, 0, 0x03, 0x00, 0x00,   // first track 3, CD-ROM
+                            0x03, 0x14, 0, 0xA1, 0, 0, 0, 0, 0x03, 0x00, 0x00,   // last track 3
+                            0x03, 0x14, 0, 0xA2, 0, 0, 0, 0, 0x04, 0x10, 0x32,   // lead-out 04:16:50
+                            0x03, 0x14, 0, 0x03, 0, 0, 0, 0, 0x04, 0x0C, 0x32};  // track 3 at 04:12:50
+    Bytes full = {0x00, 0x86, 0x01, 0x03,
+                  0x01, 0x10, 0, 0xA0, 0, 0, 0, 0, 0x01, 0x00, 0x00,
+                  0x01, 0x10, 0, 0xA1, 0, 0, 0, 0, 0x01, 0x00, 0x00,
+                  0x01, 0x10, 0, 0xA2, 0, 0, 0, 0, 0x00, 0x06, 0x00,   // 00:06:00
+                  0x01, 0x10, 0, 0x01, 0, 0, 0, 0, 0x00, 0x02, 0x00,   // 00:02:00
+                  0x02, 0x10, 0, 0xA0, 0, 0, 0, 0, 0x02, 0x00, 0x00,
+                  0x02, 0x10, 0, 0xA1, 0, 0, 0, 0, 0x02, 0x00, 0x00,
+                  0x02, 0x10, 0, 0xA2, 0, 0, 0, 0, 0x02, 0x28, 0x32,   // 02:40:50
+                  0x02, 0x10, 0, 0x02, 0, 0, 0, 0, 0x02, 0x26, 0x00};  // 02:38:00
+    full.insert(full.end(), session3.begin(), session3.end());
+    EXPECT_EQ(run(*drive, read_toc_cdb(false, 2, 0, 1024)).data, full);
+    EXPECT_EQ(run(*drive, read_toc_cdb(true, 2, 1, 1024)).data, full) << "times either way; session 1 first";
+    Bytes old_form = read_toc_cdb(false, 0, 3, 1024);
+    old_form[9] = 0x80;  // the format where older drives take it
+    Bytes from_three = {0x00, 0x2E, 0x01, 0x03};
+    from_three.insert(from_three.end(), session3.begin(), session3.end());
+    EXPECT_EQ(run(*drive, old_form).data, from_three);
+    EXPECT_TRUE(has_sense(run(*drive, read_toc_cdb(false, 2, 4, 1024)).reply, 5, 0x24, 0));
 }
 
 TEST(NoDisc, EveryMediumCommandIsNotReadyButInquiryAnswers) {

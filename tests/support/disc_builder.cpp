@@ -17,7 +17,9 @@ namespace {
 
 constexpr int kRawSize = 2352;
 constexpr int kUserSize = 2048;
-constexpr int kSessionGap = 11400;
+// From a session's lead-out to the next session's INDEX 01: 11400 after the first session, 6900 later.
+constexpr int kFirstSessionGap = 11400;
+constexpr int kLaterSessionGap = 6900;
 
 std::uint8_t pattern(std::int32_t lba, int offset) {
     std::uint32_t x = static_cast<std::uint32_t>(lba) * 2654435761u ^ static_cast<std::uint32_t>(offset) * 40503u;
@@ -118,10 +120,9 @@ BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, 
     for (std::size_t i = 0; i < specs.size(); ++i) {
         const TrackSpec& spec = specs[i];
         if (spec.session != session) {
+            lba += (session == 1 ? kFirstSessionGap : kLaterSessionGap) - spec.pregap - spec.index0_sectors;
             session = spec.session;
             cue << "REM SESSION " << (session < 10 ? "0" : "") << session << "\n";
-            // INDEX 01 of a session's first track lies 11400 sectors after the previous lead-out.
-            lba += kSessionGap - spec.pregap - spec.index0_sectors;
         }
         cue << "  TRACK " << (i + 1 < 10 ? "0" : "") << i + 1 << " " << cue_type(spec.kind) << "\n";
         if (spec.pregap > 0) cue << "    PREGAP " << msf(spec.pregap) << "\n";

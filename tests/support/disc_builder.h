@@ -15,7 +15,8 @@ struct TrackSpec {
     TrackKind kind = TrackKind::audio;
     int sectors = 300;        // sectors from INDEX 01 to the next track (in the bin file)
     int index0_sectors = 0;   // INDEX 00 sectors before INDEX 01, stored in the bin file
-    int session = 1;          // REM SESSION number; a new session starts 11400 sectors after the last lead-out
+    int session = 1;          // REM SESSION number; a new session starts 11400 sectors after the first session's
+                              // lead-out, 6900 after a later one's
     int pregap = 0;           // PREGAP sectors before INDEX 00/01 (silence or zeros, not in the bin file)
     int postgap = 0;          // POSTGAP sectors after the track (not in the bin file)
 };

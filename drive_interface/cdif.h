@@ -17,6 +17,13 @@ struct TocEntry {
     int is_audio;
 };
 
+// Sense key, additional sense code and qualifier of a command that ended with CHECK CONDITION.
+struct CommandSense {
+    std::uint8_t key;
+    std::uint8_t asc;
+    std::uint8_t ascq;
+};
+
 // The client callback handed to CDIF_Init; kept, never called.
 using CDIF_Callback = void (*)();
 
@@ -46,6 +53,9 @@ inline std::uint8_t* align16(std::uint8_t* area) {
 extern std::uint8_t* raw_sector_buffer;   // kRawSectorSize bytes, 16-byte aligned
 extern std::uint8_t* data_sector_buffer;  // kDataSectorSize bytes, 16-byte aligned
 extern AspiDevice selected_device;        // host adapter, target and LUN of the selected drive
+// The sense of the last command that failed; all zero when it brought none back (the call
+// itself failed). Commands that succeed leave it alone.
+extern CommandSense last_failure_sense;
 
 // Supplied by each program.
 int use_aspi();                  // non-zero: send commands through the ASPI layer

@@ -20,3 +20,4 @@ std::FILE* toc_listing_file = nullptr;
 std::uint8_t* raw_sector_buffer = nullptr;
 std::uint8_t* data_sector_buffer = nullptr;
 AspiDevice selected_device = {};
+CommandSense last_failure_sense = {};

@@ -11,6 +11,16 @@ namespace {
 constexpr std::uint8_t kPassThroughSenseLength = 24;
 constexpr std::uint32_t kPassThroughTimeoutSeconds = 15;
 
+// The key, ASC and ASCQ of sense data in fixed (0x70, 0x71) or descriptor (0x72, 0x73) format;
+// all zero for anything else, an empty area included.
+CommandSense decode_sense(const std::uint8_t* sense, std::size_t length) {
+    const int response = sense[0] & 0x7F;
+    if ((response == 0x70 || response == 0x71) && length >= 14)
+        return {static_cast<std::uint8_t>(sense[2] & 0x0F), sense[12], sense[13]};
+    if (response == 0x72 || response == 0x73) return {static_cast<std::uint8_t>(sense[1] & 0x0F), sense[2], sense[3]};
+    return {};
+}
+
 // Sends the block as it stands; success means the call worked and the command ended GOOD.
 bool send_pass_through(PassThroughBlock& block) {
     DWORD returned = 0;
@@ -19,8 +29,9 @@ bool send_pass_through(PassThroughBlock& block) {
     return sent && block.sptd.ScsiStatus == 0;
 }
 
+// Both senders leave the sense of a failed command in sense.
 int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const std::uint8_t* cdb,
-                      std::uint8_t cdb_length) {
+                      std::uint8_t cdb_length, CommandSense& sense) {
     PassThroughBlock block;
     std::memset(&block, 0, sizeof block);
     SCSI_PASS_THROUGH_DIRECT& sptd = block.sptd;
@@ -42,11 +53,13 @@ int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const s
     if (device_handle != INVALID_HANDLE_VALUE) platform::CloseHandle(device_handle);
     device_handle = open_drive_letter(drive_letters[current_drive]);
     block = request;
-    return send_pass_through(block) ? 1 : 0;
+    if (send_pass_through(block)) return 1;
+    sense = decode_sense(block.sense, kPassThroughSenseLength);
+    return 0;
 }
 
 int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,
-              const std::uint8_t* cdb, std::uint8_t cdb_length) {
+              const std::uint8_t* cdb, std::uint8_t cdb_length, CommandSense& sense) {
     // Without a loaded ASPI layer there is nothing to send to.
     if (send_aspi_command == nullptr) return 0;
     HANDLE event = platform::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -57,7 +70,9 @@ int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapte
 
     if (send_aspi_command(&request) == SS_PENDING) platform::WaitForSingleObject(event, INFINITE);
     platform::CloseHandle(event);
-    return request.SRB_Status == SS_COMP ? 1 : 0;
+    if (request.SRB_Status == SS_COMP) return 1;
+    sense = decode_sense(request.SenseArea, SENSE_LEN);
+    return 0;
 }
 
 }  // namespace
@@ -88,10 +103,16 @@ HANDLE open_drive_letter(int letter) {
 int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,
                      const std::uint8_t* cdb, std::uint8_t cdb_length) {
     // Both records hold 16 CDB bytes; a longer CDB cannot be sent.
-    if (cdb_length > sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb)) return 0;
+    if (cdb_length > sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb)) {
+        last_failure_sense = {};
+        return 0;
+    }
     // The number of bytes that arrive is not examined: what a short reply leaves unwritten reads
     // as zero, never as what the buffer held before (an earlier sector, an earlier attempt).
     if (buffer != nullptr) std::memset(buffer, 0, buffer_length);
-    if (use_spti) return exec_pass_through(buffer, buffer_length, cdb, cdb_length);
-    return exec_aspi(buffer, buffer_length, host_adapter, target, lun, cdb, cdb_length);
+    CommandSense sense{};
+    int sent = use_spti ? exec_pass_through(buffer, buffer_length, cdb, cdb_length, sense)
+                        : exec_aspi(buffer, buffer_length, host_adapter, target, lun, cdb, cdb_length, sense);
+    if (!sent) last_failure_sense = sense;
+    return sent;
 }

@@ -25,6 +25,7 @@ void reset_library_state() {
     raw_sector_buffer = nullptr;
     data_sector_buffer = nullptr;
     selected_device = {};
+    last_failure_sense = {};
 }
 
 void LibraryTest::SetUp() {

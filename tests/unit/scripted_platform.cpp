@@ -42,6 +42,7 @@ void copy_data(const std::vector<std::uint8_t>& data, void* buffer, std::size_t 
 
 void complete(SRB_ExecSCSICmd& request, const AspiReply& reply) {
     copy_data(reply.data, request.SRB_BufPointer, request.SRB_BufLen);
+    if (reply.srb_status != SS_COMP) copy_data(state().script.failure_sense, request.SenseArea, request.SRB_SenseLen);
     request.SRB_Status = reply.srb_status;
 }
 
@@ -199,6 +200,9 @@ BOOL DeviceIoControl(HANDLE device, DWORD control_code, void* in_buffer, DWORD i
     // As the system does, the block comes back with the number of bytes actually transferred.
     sptd.DataTransferLength = static_cast<DWORD>(std::min<std::size_t>(reply.data.size(), sptd.DataTransferLength));
     std::memcpy(out_buffer, &sptd, sizeof sptd);
+    if (reply.scsi_status != 0)
+        scripted::copy_data(state().script.failure_sense, static_cast<std::uint8_t*>(out_buffer) + sptd.SenseInfoOffset,
+                            sptd.SenseInfoLength);
     if (bytes_returned != nullptr) *bytes_returned = out_size;
     return TRUE;
 }

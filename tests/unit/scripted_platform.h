@@ -81,6 +81,7 @@ struct Script {
     DWORD support_info = 0;
     std::vector<HostAdapter> host_adapters;  // SC_HA_INQUIRY by adapter; others fail
     AspiHandler aspi_exec;               // unset: immediate completion, status SS_COMP, no data
+    std::vector<std::uint8_t> failure_sense;  // the sense area of commands that do not end well
     DWORD abort_result = SS_COMP;
 
     bool event_creation_fails = false;

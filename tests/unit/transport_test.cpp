@@ -199,6 +199,42 @@ TEST_F(AspiTransport, OnlyStatusOneIsSuccessAndNothingIsRetried) {
     }
 }
 
+// The sense of the last failed command, on both transports, whatever the sense format.
+TEST_F(AspiTransport, LastFailureSenseIsKeptOnBothTransports) {
+    using Sense = std::vector<std::uint8_t>;
+    const Sense fixed = {0xF0, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x64, 0x00};
+    const Sense descriptor = {0x72, 0x03, 0x11, 0x05};
+    struct Case {
+        bool pass_through;
+        BOOL call_works;
+        Sense sense;
+        CommandSense expected;
+    } cases[] = {
+        {true, TRUE, fixed, {5, 0x64, 0}}, {true, TRUE, descriptor, {3, 0x11, 5}},
+        {true, FALSE, fixed, {0, 0, 0}},   {true, TRUE, {0x00, 0, 0x05}, {0, 0, 0}},  // not sense data
+        {false, TRUE, fixed, {5, 0x64, 0}}, {false, TRUE, {}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        scripted::reset();
+        use_scripted_aspi_layer();
+        use_spti = c.pass_through ? 1 : 0;
+        last_failure_sense = {9, 9, 9};
+        scripted::script().failure_sense = c.sense;
+        scripted::script().pass_through = [&c](HANDLE, const SCSI_PASS_THROUGH_DIRECT&) {
+            return scripted::PassThroughReply{c.call_works, 2, {}};
+        };
+        scripted::script().aspi_exec = [](const SRB_ExecSCSICmd&) { return scripted::AspiReply{SS_COMP, SS_ERR, {}, true}; };
+        EXPECT_EQ(exec(), 0);
+        const CommandSense& kept = last_failure_sense;
+        EXPECT_EQ((Sense{kept.key, kept.asc, kept.ascq}), (Sense{c.expected.key, c.expected.asc, c.expected.ascq}))
+            << "pass-through " << c.pass_through << ", sense of " << c.sense.size() << " bytes";
+    }
+    scripted::script().aspi_exec = nullptr;
+    last_failure_sense = {5, 0x64, 0};
+    ASSERT_EQ(exec(), 1);
+    EXPECT_EQ(last_failure_sense.asc, 0x64) << "a command that works leaves the last failure's sense";
+}
+
 TEST_F(AspiTransport, NoEventNoCommand) {
     scripted::script().event_creation_fails = true;
     EXPECT_EQ(exec(), 0);

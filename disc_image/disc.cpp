@@ -56,7 +56,7 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
         if (auto message = files.open(resolved)) {
             if (matches.size() > 1) {
                 *message += "; names that differ from it only in case:";
-                for (const auto& match : matches) *message += join({" ", quoted(std::string_view(match.filename().native()))});
+                for (const auto& match : matches) *message += join({" ", quoted(std::string_view(match.filename().string()))});
             }
             return ImageError{path.string(), entry.line, *message};
         }

@@ -7,6 +7,7 @@
 #include "cdif.h"
 #include "platform.h"
 #include "sector_reader.h"
+#include "track_end.h"
 #include "track_list.h"
 
 namespace {
@@ -24,7 +25,7 @@ void rip_track(const TrackExtraction& kind, int track) {
     std::snprintf(file_name, sizeof file_name, kind.file_name_format, track);
 
     std::int32_t start = track_record_lba(track_list.records[track]);
-    const std::int32_t end = kind.track_end(track);
+    const std::int32_t end = track_end(track);
     std::int32_t count = end - start;
 
     platform::FileStat status{};

@@ -17,9 +17,6 @@ struct TrackExtraction {
     // Reads count sectors from first_lba into the buffer.
     int (*read_sectors)(std::uint8_t* buffer, std::int32_t first_lba, std::int32_t count);
 
-    // The end (exclusive) of a track, from its successor in the track list.
-    std::int32_t (*track_end)(int track);
-
     // Writes the header of a track of count sectors (header_size bytes, at most kMaxHeaderSize).
     int header_size;
     void (*fill_header)(std::uint8_t* header, std::int32_t count);  // null when header_size is 0

@@ -2,7 +2,6 @@
 #include "palvane.h"
 
 #include "sector_reader.h"
-#include "track_list.h"
 #include "track_ripper.h"
 
 namespace {
@@ -15,7 +14,6 @@ const TrackExtraction kAudioTracks = {
     .sector_size = kRawSectorSize,
     .chunk = audio_chunk,
     .read_sectors = read_audio_sectors,
-    .track_end = audio_track_end,
     .header_size = kWavHeaderSize,
     .fill_header = fill_wav_header,
     .complete_size = wav_file_size,

@@ -15,6 +15,3 @@ int rip_audio_tracks();
 // The 44-byte WAV header of a track of count sectors (a count below zero counts as zero).
 void fill_wav_header(std::uint8_t* header, std::int32_t count);
 std::int64_t wav_file_size(std::int32_t count);
-
-// Where an audio track ends: at the next track, the lead-out, or short of a following data track.
-std::int32_t audio_track_end(int track);

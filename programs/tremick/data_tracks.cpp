@@ -1,15 +1,11 @@
 // The data tracks as the shared track loop extracts them.
 #include "tremick.h"
 
-#include "track_list.h"
 #include "track_ripper.h"
 
 namespace {
 
 std::uint8_t data_chunk[kChunkSectors * kDataSectorSize];
-
-// A data track ends where the next record starts.
-std::int32_t data_track_end(int track) { return track_record_lba(track_list.records[track + 1]); }
 
 // No header: a complete image is exactly its sectors.
 std::int64_t image_size(std::int32_t count) { return static_cast<std::int64_t>(count) * kDataSectorSize; }
@@ -20,7 +16,6 @@ const TrackExtraction kDataTracks = {
     .sector_size = kDataSectorSize,
     .chunk = data_chunk,
     .read_sectors = read_data_sectors,
-    .track_end = data_track_end,
     .header_size = 0,
     .fill_header = nullptr,
     .complete_size = image_size,

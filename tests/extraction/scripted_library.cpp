@@ -4,20 +4,20 @@
 #include <cstring>
 
 #include "cdif.h"
+#include "track_end.h"
 #include "track_list.h"
 
 namespace scripted {
 
 std::vector<ScriptedTrack> toc;
-bool session_request_refused = false;
-std::uint8_t last_session = 1;
-std::uint8_t first_track_of_last_session = 1;
-std::uint32_t last_session_lba = 0;
-std::vector<std::vector<std::uint8_t>> session_requests;
+Bytes full_toc_reply;
+Bytes session_info_reply;
+std::vector<Bytes> toc_requests;
 
 void load(std::vector<ScriptedTrack> tracks) {
     toc = std::move(tracks);
-    session_requests.clear();
+    toc_requests.clear();
+    session_table = {};
     build_track_list();
 }
 
@@ -40,6 +40,7 @@ std::uint8_t data_area[2048];
 
 std::uint8_t* data_sector_buffer = data_area;
 AspiDevice selected_device{};
+CommandSense last_failure_sense{};
 
 int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int, const std::uint8_t* cdb,
                      std::uint8_t cdb_length) {
@@ -47,12 +48,10 @@ int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int, 
         std::memset(buffer, cdb[5], length);
         return 1;
     }
-    scripted::session_requests.emplace_back(cdb, cdb + cdb_length);
-    if (scripted::session_request_refused) return 0;
-    const std::uint32_t lba = scripted::last_session_lba;
-    const std::uint8_t reply[12] = {0, 10, 1, scripted::last_session, 0, 0x14, scripted::first_track_of_last_session, 0,
-                                    static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-                                    static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba)};
-    std::memcpy(buffer, reply, std::min<std::uint32_t>(length, sizeof reply));
+    scripted::toc_requests.emplace_back(cdb, cdb + cdb_length);
+    std::memset(buffer, 0, length);  // as the library does before each command
+    const scripted::Bytes& reply = cdb[2] == 2 ? scripted::full_toc_reply : scripted::session_info_reply;
+    if (reply.empty()) return 0;
+    std::memcpy(buffer, reply.data(), std::min<std::size_t>(length, reply.size()));
     return 1;
 }

@@ -1,5 +1,5 @@
 // The library operations the extraction code calls, scripted: a table of contents, a drive that
-// answers READ(10) with sectors whose bytes tell their LBA, and a session-information reply.
+// answers READ(10) with sectors whose bytes tell their LBA, and READ TOC replies in formats 1 and 2.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,14 @@ struct ScriptedTrack {
 
 namespace scripted {
 
-extern std::vector<ScriptedTrack> toc;  // tracks 1 to n, then the lead-out
-extern bool session_request_refused;
-extern std::uint8_t last_session;
-extern std::uint8_t first_track_of_last_session;
-extern std::uint32_t last_session_lba;  // its start address, as the reply carries it
-extern std::vector<std::vector<std::uint8_t>> session_requests;  // the CDBs of READ TOC
+using Bytes = std::vector<std::uint8_t>;
 
-// Sets the table and builds the track list from it.
+extern std::vector<ScriptedTrack> toc;  // tracks 1 to n, then the lead-out
+extern Bytes full_toc_reply;            // READ TOC format 2; empty: refused
+extern Bytes session_info_reply;        // READ TOC format 1; empty: refused
+extern std::vector<Bytes> toc_requests;  // the CDBs of READ TOC
+
+// Sets the table, builds the track list from it and forgets what the drive said of its sessions.
 void load(std::vector<ScriptedTrack> tracks);
 
 }  // namespace scripted

@@ -1,47 +1,83 @@
-// Where each track's file begins and ends, and what it holds.
+// Where each track's file begins and ends, and what it holds: compared with the image, and with
+// the tracks bchunk cuts from the image's bin file.
+#include <cstdlib>
+#include <map>
+
 #include "extraction_fixture.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST_F(Extraction, AudioEndsAtNextAudioTrackAndShortOfDataTrackInSameSession) {
-    make_disc({{TrackKind::audio, 300}, {TrackKind::audio, 400}, {TrackKind::mode1_2352, 300}});
-    Outcome result = run(kPalvane);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(listing(), (Strings{"01.wav", "02.wav"}));
-    EXPECT_EQ(file("01.wav"), wav(0, 300));
-    EXPECT_EQ(file("02.wav"), wav(300, 700 - 225));
+TrackSpec in_session(TrackSpec track, int session) {
+    track.session = session;
+    return track;
 }
 
-TEST_F(Extraction, LastAudioTrackIsReadToTheLeadOut) {
-    make_disc({{TrackKind::mode1_2048, 200}, {TrackKind::audio, 300}, {TrackKind::audio, 250}});
-    EXPECT_EQ(run(kPalvane).status, 1);
-    EXPECT_EQ(listing(), (Strings{"02.wav", "03.wav"}));
-    EXPECT_EQ(file("02.wav"), wav(200, 500));
-    EXPECT_EQ(file("03.wav"), wav(500, 750));
+struct Range {
+    std::int32_t first, end;  // sectors [first, end) of the track's file
+};
+
+struct TrackEnds {
+    const char* name;
+    std::vector<TrackSpec> disc;
+    std::map<std::string, Range> files;  // every file palvane and tremick write
+};
+
+const TrackSpec kAudio300{TrackKind::audio, 300};
+const TrackSpec kAudio200{TrackKind::audio, 200};
+const TrackSpec kData100{TrackKind::mode1_2352, 100};
+
+const TrackEnds kTrackEnds[] = {
+    // An audio track ends at the next audio track, 225 sectors short of a data track of its
+    // session, and at the lead-out; a data track at the next track or the lead-out.
+    {"MixedDisc", {kAudio300, {TrackKind::audio, 400}, {TrackKind::mode1_2352, 300}},
+     {{"01.wav", {0, 300}}, {"02.wav", {300, 700 - 225}}, {"03.iso", {700, 1000}}}},
+    {"DataFirst", {{TrackKind::mode1_2352, 200}, kAudio300, {TrackKind::audio, 250}, {TrackKind::mode1_2352, 150}},
+     {{"01.iso", {0, 200}}, {"02.wav", {200, 500}}, {"03.wav", {500, 750 - 225}}, {"04.iso", {750, 900}}}},
+    // A track before a later session ends at its own session's lead-out: 11400 sectors before
+    // the second session, 6900 before a later one.
+    {"EnhancedCd", {kAudio300, kAudio200, in_session(kData100, 2)},
+     {{"01.wav", {0, 300}}, {"02.wav", {300, 500}}, {"03.iso", {11900, 12000}}}},
+    {"TwoAudioSessions", {kAudio300, in_session(kAudio200, 2)}, {{"01.wav", {0, 300}}, {"02.wav", {11700, 11900}}}},
+    {"ThreeSessions", {kAudio300, in_session(kAudio200, 2), in_session(kData100, 3)},
+     {{"01.wav", {0, 300}}, {"02.wav", {11700, 11900}}, {"03.iso", {18800, 18900}}}},
+};
+
+class TrackEndsOnDiscs : public Extraction, public ::testing::WithParamInterface<TrackEnds> {
+protected:
+    Bytes bchunk_file(const std::string& name) const {
+        return program_test::read_file<Bytes>(root / ("bchunk" + name));
+    }
+};
+
+TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
+    make_disc(GetParam().disc);
+    for (const char* program : {kPalvane, kTremick}) {
+        Outcome result = run(program);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.output.find("could not"), std::string::npos) << result.output;
+    }
+    std::string command = "cd '" + root.string() + "' && bchunk -w images/disc.bin images/disc.cue bchunk >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    Strings names;
+    for (const auto& [name, range] : GetParam().files) {
+        names.push_back(name);
+        bool audio = name.ends_with(".wav");
+        Bytes written = file(name);
+        EXPECT_EQ(written, audio ? wav(range.first, range.end) : user_data(range.first, range.end)) << name;
+        // bchunk's track runs on to the next track in the bin file; ours is the same data, or less of it.
+        Bytes theirs = bchunk_file(name);
+        std::size_t skip = audio ? 44 : 0;
+        ASSERT_LE(written.size() - skip, theirs.size() - skip) << name;
+        EXPECT_TRUE(std::equal(written.begin() + skip, written.end(), theirs.begin() + skip)) << name;
+    }
+    EXPECT_EQ(listing(), names);
 }
 
-TEST_F(Extraction, AudioBeforeDataSessionEndsWithItsSession) {
-    TrackSpec data_session{TrackKind::mode1_2352, 100};
-    data_session.session = 2;
-    make_disc({{TrackKind::audio, 300}, {TrackKind::audio, 200}, data_session});
-    ASSERT_EQ(disc.tracks[2].start, 500 + 11400);
-    EXPECT_EQ(run(kPalvane).status, 1);
-    EXPECT_EQ(file("02.wav"), wav(300, 500));
-
-    EXPECT_EQ(run(kTremick).status, 1);
-    EXPECT_EQ(file("03.iso"), user_data(11900, 12000));
-}
-
-TEST_F(Extraction, DataTrackEndsAtTheNextTrackOrTheLeadOut) {
-    make_disc({{TrackKind::mode1_2048, 200}, {TrackKind::audio, 300}, {TrackKind::mode1_2352, 150}});
-    Outcome result = run(kTremick);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(listing(), (Strings{"01.iso", "03.iso"}));
-    EXPECT_EQ(file("01.iso"), user_data(0, 200));     // 2048-byte sectors, up to the audio track
-    EXPECT_EQ(file("03.iso"), user_data(500, 650));   // raw Mode 1 sectors, up to the lead-out
-}
+INSTANTIATE_TEST_SUITE_P(Discs, TrackEndsOnDiscs, ::testing::ValuesIn(kTrackEnds),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(Extraction, WavHeaderFields) {
     make_disc({{TrackKind::audio, 300}});

@@ -1,7 +1,7 @@
 // READ TOC replies through the library's own code over the scripted platform: format 0 into the
-// table, its accessors, the "TOC" listing and the packed track list; format 1 into palvane's
-// track ends. The input is a flag byte (bit 0: listing on), 2 bytes of format 0 reply length,
-// that reply, and the format 1 reply.
+// table, its accessors, the "TOC" listing and the packed track list; formats 2 and 1 into the
+// extraction programs' track ends. The input is a flag byte (bit 0: listing on), 2 bytes of
+// format 0 reply length, that reply, 16 bytes of format 1 reply, and the format 2 reply.
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,7 +10,7 @@
 
 #include "fuzz_input.h"
 #include "library_support.h"
-#include "palvane/palvane.h"
+#include "track_end.h"
 #include "track_list.h"
 
 int toc_listing_enabled = 0;
@@ -64,17 +64,42 @@ void check_table(const std::vector<std::uint8_t>& reply) {
     }
 }
 
-// An audio track before a data track ends 225 sectors early, or a session gap early when the
-// session information names the data track as the first of a later session.
-void check_track_ends(const std::vector<std::uint8_t>& sessions) {
+// Whether the full table of contents names lba as a session's lead-out (ADR 1, point A2).
+bool names_lead_out(const std::vector<std::uint8_t>& full_toc, std::int32_t lba) {
+    const std::size_t end = std::min<std::size_t>(full_toc.size(), (at(full_toc, 0) << 8 | at(full_toc, 1)) + 2u);
+    for (std::size_t d = 4; d + 11 <= end; d += 11)
+        if (full_toc[d + 1] >> 4 == 1 && full_toc[d + 3] == 0xA2 &&
+            (full_toc[d + 8] * 60 + full_toc[d + 9]) * 75 + full_toc[d + 10] - 150 == lba)
+            return true;
+    return false;
+}
+
+// Without a usable full table, an audio track before a data track ends 225 sectors early, or a
+// session gap early when the session information names the data track as the first of a later
+// session; any other track at the next. With one, a track ends at the next track, 225 sectors
+// short of a data track after an audio track, or at a lead-out the table names between its start
+// and the next track's. The full table is asked for once.
+void check_track_ends(const std::vector<std::uint8_t>& sessions, const std::vector<std::uint8_t>& full_toc) {
     const auto session_lba = static_cast<std::int32_t>(be32(sessions, 8));
     const bool sound = (at(sessions, 0) << 8 | at(sessions, 1)) >= 10 && session_lba >= 0 && session_lba < 449850;
-    for (int track = 1; track < CDIF_GetLastTrack() && track + 1 < kTrackRecords; ++track) {
+    for (int track = 1; track <= CDIF_GetLastTrack() && track + 1 < kTrackRecords; ++track) {
         const TrackRecord& next = track_list.records[track + 1];
-        if (track_list.records[track].audio != 1 || next.audio != 0) continue;
+        const std::int32_t start = track_record_lba(track_list.records[track]);
+        const std::int32_t next_start = track_record_lba(next);
+        const bool before_data = track_list.records[track].audio == 1 && next.number != 0 && next.audio == 0;
+        const std::int32_t end = track_end(track);
+        if (session_table.known) {
+            FUZZ_CHECK(end == next_start || (before_data && end == next_start - 225) ||
+                       (end > start && end < next_start && names_lead_out(full_toc, end)));
+            continue;
+        }
         const bool later_session = sound && at(sessions, 3) > at(sessions, 2) && at(sessions, 6) == next.number;
-        FUZZ_CHECK(audio_track_end(track) == track_record_lba(next) - (later_session ? 11400 : 225));
+        FUZZ_CHECK(end == next_start - (before_data ? (later_session ? 11400 : 225) : 0));
     }
+    std::size_t asked = 0;
+    for (const scripted::Call& call : scripted::calls_to("DeviceIoControl"))
+        asked += scripted::record_of<PassThroughBlock>(call).sptd.Cdb[2] == 2;
+    FUZZ_CHECK(asked == (CDIF_GetLastTrack() > 1 ? 1u : 0u));
 }
 
 }  // namespace
@@ -91,16 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     toc_listing_enabled = input.byte() & 1;
     const std::vector<std::uint8_t> toc = input.bytes(input.number(2));
     const std::vector<std::uint8_t> sessions = input.bytes(16);
+    const std::vector<std::uint8_t> full_toc = input.bytes(8192);
 
     reset_library_state();
     scripted::reset();
+    session_table = {};
     use_spti = 1;
     drive_count = 1;
     drive_letters[0] = 'D';
     device_handle = reinterpret_cast<HANDLE>(std::uintptr_t{0x2000});
     scripted::script().pass_through = [&](HANDLE, const SCSI_PASS_THROUGH_DIRECT& sptd) {
         if (sptd.Cdb[0] != 0x43) return scripted::PassThroughReply{FALSE, 0, {}};
-        return scripted::PassThroughReply{TRUE, 0, (sptd.Cdb[2] & 0x0F) == 1 ? sessions : toc};
+        const int format = sptd.Cdb[2] & 0x0F;
+        return scripted::PassThroughReply{TRUE, 0, format == 2 ? full_toc : format == 1 ? sessions : toc};
     };
     std::filesystem::remove("TOC");
 
@@ -113,6 +141,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     check_table(buffer);
-    check_track_ends(sessions);
+    check_track_ends(sessions, full_toc);
     return 0;
 }

@@ -17,14 +17,19 @@ struct ReadRequest {
 extern ReadRequest read_request;
 extern int request_busy;  // 1 while the request slot is in use
 
-// The sectors that could not be read since the tally was last cleared.
+// A tally of sectors: how many, the first and the last.
 struct UnreadableSectors {
     std::int32_t count;
     std::int32_t first_lba;
     std::int32_t last_lba;
 };
 
+// The sectors that could not be read since the tally was last cleared.
 extern UnreadableSectors unreadable_sectors;
+// The sectors up to the last one read that the drive refused as belonging to a track of another
+// mode (ILLEGAL REQUEST, 64/00): at a track's end, the next track's pregap, which is not damage.
+// Once a later sector is read, they count as unreadable after all.
+extern UnreadableSectors other_mode_tail;
 
 // How one kind of sector is read.
 struct SectorCommand {

@@ -46,6 +46,7 @@ void rip_track(const TrackExtraction& kind, int track) {
     std::printf(kProgress, label, count / 100 + 1);
 
     unreadable_sectors = {};
+    other_mode_tail = {};
     const std::size_t chunk_size = static_cast<std::size_t>(kChunkSectors) * kind.sector_size;
     while (written && start < end) {
         const std::int32_t sectors = std::min(count, kChunkSectors);
@@ -64,10 +65,15 @@ void rip_track(const TrackExtraction& kind, int track) {
     // A short file is redone by the next run, since its size is not the complete size.
     if (!written) {
         std::printf("Track %s: %s could not be written; the next run writes it again.\n", label, file_name);
-    } else if (unreadable_sectors.count > 0) {
+        return;
+    }
+    if (unreadable_sectors.count > 0)
         std::printf("Track %s: %d sectors could not be read (LBA %d to %d); they are zero in %s.\n", label,
                     unreadable_sectors.count, unreadable_sectors.first_lba, unreadable_sectors.last_lba, file_name);
-    }
+    // Refused as of another mode up to the end: the next track's pregap, not damage.
+    if (other_mode_tail.count > 0)
+        std::printf("Track %s: the last %d sectors are the next track's %s pregap; they are zero in %s.\n", label,
+                    other_mode_tail.count, kind.other_mode, file_name);
 }
 
 }  // namespace

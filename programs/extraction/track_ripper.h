@@ -13,6 +13,7 @@ struct TrackExtraction {
     const char* file_name_format;  // takes the track number
     int sector_size;
     std::uint8_t* chunk;           // kChunkSectors * sector_size bytes
+    const char* other_mode;        // what sectors the read refuses as of another mode hold
 
     // Reads count sectors from first_lba into the buffer.
     int (*read_sectors)(std::uint8_t* buffer, std::int32_t first_lba, std::int32_t count);

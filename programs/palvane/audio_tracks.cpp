@@ -13,6 +13,7 @@ const TrackExtraction kAudioTracks = {
     .file_name_format = "%02d.wav",
     .sector_size = kRawSectorSize,
     .chunk = audio_chunk,
+    .other_mode = "data",
     .read_sectors = read_audio_sectors,
     .header_size = kWavHeaderSize,
     .fill_header = fill_wav_header,

@@ -15,6 +15,7 @@ const TrackExtraction kDataTracks = {
     .file_name_format = "%02d.iso",
     .sector_size = kDataSectorSize,
     .chunk = data_chunk,
+    .other_mode = "audio",
     .read_sectors = read_data_sectors,
     .header_size = 0,
     .fill_header = nullptr,

@@ -29,6 +29,25 @@ TEST_F(Extraction, UnreadableSectorsAreZeroAndReported) {
               std::string::npos);
 }
 
+// A data track followed by an audio track whose INDEX 00 holds audio: the drive refuses those
+// sectors to READ(10) as of another mode. They are the next track's pregap, not damage; a real
+// medium error just before them still is.
+TEST_F(Extraction, AudioPregapAtTheEndOfADataTrackIsNotUnreadable) {
+    make_disc({{TrackKind::mode1_2352, 75}, {TrackKind::audio, 150, 150}});  // track 2: INDEX 00 at 75, 01 at 225
+    const std::string pregap = "Track 01: the last 150 sectors are the next track's audio pregap; they are zero in 01.iso.\n";
+    for (const auto& [faults, unreadable] : std::vector<std::pair<std::string, std::vector<std::int32_t>>>{
+             {"", {}}, {"?bad=73-74", {73, 74}}}) {
+        fs::remove(out / "01.iso");
+        Outcome result = run(kTremick, faults);
+        Bytes expected = user_data(0, 75);
+        expected.resize(225 * 2048);
+        EXPECT_EQ(file("01.iso"), zero_sectors(expected, 2048, 0, unreadable));
+        const std::string report =
+            unreadable.empty() ? "" : "Track 01: 2 sectors could not be read (LBA 73 to 74); they are zero in 01.iso.\n";
+        EXPECT_TRUE(result.output.ends_with(").\n" + report + pregap)) << result.output;
+    }
+}
+
 TEST_F(Extraction, SectorThatReadsOnTheRetryIsNotReported) {
     make_disc({{TrackKind::audio, 50}});
     Outcome result = run(kPalvane, "?flaky=5-7x1");

@@ -25,6 +25,8 @@ constexpr std::uint8_t kReadToc = 0x43;
 constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kLeadOutTrack = 0xAA;
 constexpr std::uint8_t kLeadOutPoint = 0xA2;  // the raw TOC's entry for the lead-out
+constexpr std::uint8_t kFullToc = 2;          // READ TOC format 2, the raw TOC
+constexpr std::size_t kRawDescriptorLength = 11;
 
 struct Reply {
     bool carried = false;  // false when the kernel could not carry the command
@@ -131,10 +133,11 @@ std::string describe(const ProbeCommand& command, const Reply& reply) {
     return head + (shown.empty() ? std::string("(none)") : hex(shown));
 }
 
-// The ADR/control byte of point A2 in a raw TOC reply (11-byte descriptors after a 4-byte header).
-std::optional<std::uint8_t> raw_toc_lead_out_control(const Bytes& raw) {
-    for (std::size_t at = 4; at + 11 <= raw.size(); at += 11)
-        if (raw[at + 3] == kLeadOutPoint) return raw[at + 1];
+// Point A2 of a raw TOC reply (11-byte descriptors after a 4-byte header): its ADR/control byte
+// and its PMIN, PSEC and PFRAME.
+std::optional<Bytes> raw_toc_lead_out(const Bytes& raw) {
+    for (std::size_t at = 4; at + kRawDescriptorLength <= raw.size(); at += kRawDescriptorLength)
+        if (raw[at + 3] == kLeadOutPoint) return Bytes{raw[at + 1], raw[at + 8], raw[at + 9], raw[at + 10]};
     return std::nullopt;
 }
 
@@ -182,6 +185,27 @@ Verdict compare_toc(const ProbeCommand& command, const Reply& guest, const Reply
     return {"", note};
 }
 
+// Format 2: the replies agree byte for byte, or each differing byte is named by its descriptor's
+// session and point and its field.
+Verdict compare_full_toc(const ProbeCommand& command, const Reply& guest, const Reply& emulated) {
+    const Bytes qemu = defined_toc_bytes(guest, command.allocation_length);
+    const std::string both = "QEMU replied " + hex(qemu) + ", the emulated drive " + hex(emulated.data);
+    if (qemu == emulated.data) return {};
+    if (qemu.size() != emulated.data.size()) return {both, ""};
+    static const char* const kFields[] = {"session", "ADR/control", "TNO", "point", "MIN", "SEC", "FRAME",
+                                          "ZERO", "PMIN", "PSEC", "PFRAME"};
+    std::string differences;
+    for (std::size_t i = 4; i < qemu.size(); ++i) {
+        if (qemu[i] == emulated.data[i]) continue;
+        const std::size_t descriptor = i - (i - 4) % kRawDescriptorLength;
+        char text[96];
+        std::snprintf(text, sizeof text, "; point %02x %s: QEMU %02x, emulated %02x", qemu[descriptor + 3],
+                      kFields[(i - 4) % kRawDescriptorLength], qemu[i], emulated.data[i]);
+        differences += text;
+    }
+    return {both + differences, ""};
+}
+
 Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& emulated,
                 std::optional<std::uint8_t> qemu_raw_lead_out_control) {
     if (!guest.carried) return {"the guest kernel could not carry the command", ""};
@@ -199,6 +223,7 @@ Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& em
     if (guest.status != disc_image::kStatusGood) return {};
     switch (command.compare) {
     case Compare::kWhole:
+        if (command.cdb[0] == kReadToc && (command.cdb[2] & 0x0F) == kFullToc) return compare_full_toc(command, guest, emulated);
         if (command.cdb[0] == kReadToc) return compare_toc(command, guest, emulated, qemu_raw_lead_out_control);
         if (guest.data != emulated.data)
             return {"QEMU replied " + hex(guest.data) + ", the emulated drive " + hex(emulated.data), ""};
@@ -227,8 +252,12 @@ int main(int argc, char** argv) {
     const std::string image = argv[1];
     const auto guest_replies = read_guest_replies(argv[2]);
     std::optional<std::uint8_t> qemu_raw_lead_out_control;
+    std::optional<Bytes> raw_lead_out, msf_lead_out;
     if (auto raw = guest_replies.find("toc_format2_raw_qemu"); raw != guest_replies.end())
-        qemu_raw_lead_out_control = raw_toc_lead_out_control(raw->second.data);
+        raw_lead_out = raw_toc_lead_out(raw->second.data);
+    if (auto msf = guest_replies.find("toc_format2_msf"); msf != guest_replies.end())
+        msf_lead_out = raw_toc_lead_out(msf->second.data);
+    if (raw_lead_out) qemu_raw_lead_out_control = (*raw_lead_out)[0];
 
     int failures = 0;
     std::vector<std::pair<std::string, std::string>> notes;  // note, the commands it concerns
@@ -252,6 +281,12 @@ int main(int argc, char** argv) {
         if (same == notes.end()) notes.emplace_back(verdict.note, name);
         else same->second += ", " + name;
     }
+    // MMC's full TOC holds times only; asked without the MSF bit, QEMU puts an LBA there.
+    if (raw_lead_out && msf_lead_out && *raw_lead_out != *msf_lead_out)
+        notes.emplace_back("QEMU departs from MMC: asked without the MSF bit, its full TOC gives point A2 as " +
+                               hex(Bytes(raw_lead_out->begin() + 1, raw_lead_out->end())) +
+                               " (an LBA), not as the time " + hex(Bytes(msf_lead_out->begin() + 1, msf_lead_out->end())),
+                           "toc_format2_raw_qemu");
     for (const auto& [note, names] : notes) std::printf("note %s (%s)\n", note.c_str(), names.c_str());
     return failures == 0 ? 0 : 1;
 }

@@ -66,6 +66,9 @@ inline constexpr ProbeCommand kProbeCommands[] = {
     // looks for it, bits 6-7 of byte 9; byte 6 is the session.
     {"toc_format2_raw_qemu", Drive::kDisc, {0x43, 0x00, 0x00, 0, 0, 0, 0x01, 0x04, 0x00, 0x80}, 10, 1024,
      Compare::kQemuOnly},
+    // Format 2 (the full TOC) in MSF as the extraction programs ask for it: the format in byte 2
+    // and in bits 6-7 of byte 9, byte 6 the first session.
+    {"toc_format2_msf", Drive::kDisc, {0x43, 0x02, 0x02, 0, 0, 0, 0x01, 0x04, 0x00, 0x80}, 10, 1024, Compare::kWhole},
     {"empty_test_unit_ready", Drive::kEmpty, {0x00, 0, 0, 0, 0, 0}, 6, 0, Compare::kWhole},
     {"empty_toc_format0_lba", Drive::kEmpty, {0x43, 0x00, 0x00, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024,
      Compare::kWhole},

@@ -202,9 +202,11 @@ std::optional<CueError> Parser::index(const std::vector<std::string>& words) {
     int expected = track.indexes.empty() ? -1 : track.indexes.back().number + 1;
     if (expected < 0 ? point.number > 1 : point.number != expected)
         return error(join({"INDEX ", std::to_string(point.number), " out of order in track ", std::to_string(track.number)}));
-    // A track owns a file's sectors only from its own index points on, so this keeps data out of WAVE files.
+    // Every track that owns sectors of a file has an index point in it (see the layout), so this
+    // keeps data tracks out of WAVE files.
     if (track.mode != TrackMode::audio && sheet_.files.back().type == FileType::wave)
-        return error(join({"track ", std::to_string(track.number), " is a data track, which a WAVE file cannot hold"}));
+        return error(join({"track ", std::to_string(track.number), " is a data track, which WAVE file ",
+                           quoted(sheet_.files.back().name), " cannot hold"}));
     if (auto failed = msf(words[2], point.frame)) return failed;
     std::int32_t& last = last_frame_.back();
     if (point.frame <= last) return error(join({"INDEX ", std::to_string(point.number), " does not lie after the INDEX before it"}));

@@ -78,7 +78,7 @@ const Malformed kMalformed[] = {
     {"wave samples first", "d.cue", kWaveSheet, 0, 1, "data chunk before the fmt chunk", riff_wave(kSamples + fmt_chunk())},
     {"wave samples cut", "d.cue", kWaveSheet, 0, 1, "cut short (2352 of 4704 bytes)", kTwoSectors.substr(0, kTwoSectors.size() - kRaw)},
     {"wave partial sector", "d.cue", kWaveSheet, 0, 1, "whole 2352-byte", riff_wave(fmt_chunk() + chunk("data", std::string(kRaw + 4, 's')))},
-    {"data track in wave", "d.cue", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 0, 3, "data track", kTwoSectors},
+    {"data track in wave", "d.cue", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 0, 3, "data track, which WAVE file \"d.wav\"", kTwoSectors},
     {"empty sheet", "d.cue", "", kRaw, 0, "empty"},
     {"sheet named .cue", ".cue", "", kRaw, 0, "the cue sheet is empty"},
     {"sheet over 1 MiB", "d.cue", std::string((1 << 20) + 1, '\n'), kRaw, 0, "too large"},

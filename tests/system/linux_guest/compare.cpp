@@ -185,27 +185,6 @@ Verdict compare_toc(const ProbeCommand& command, const Reply& guest, const Reply
     return {"", note};
 }
 
-// Format 2: the replies agree byte for byte, or each differing byte is named by its descriptor's
-// session and point and its field.
-Verdict compare_full_toc(const ProbeCommand& command, const Reply& guest, const Reply& emulated) {
-    const Bytes qemu = defined_toc_bytes(guest, command.allocation_length);
-    const std::string both = "QEMU replied " + hex(qemu) + ", the emulated drive " + hex(emulated.data);
-    if (qemu == emulated.data) return {};
-    if (qemu.size() != emulated.data.size()) return {both, ""};
-    static const char* const kFields[] = {"session", "ADR/control", "TNO", "point", "MIN", "SEC", "FRAME",
-                                          "ZERO", "PMIN", "PSEC", "PFRAME"};
-    std::string differences;
-    for (std::size_t i = 4; i < qemu.size(); ++i) {
-        if (qemu[i] == emulated.data[i]) continue;
-        const std::size_t descriptor = i - (i - 4) % kRawDescriptorLength;
-        char text[96];
-        std::snprintf(text, sizeof text, "; point %02x %s: QEMU %02x, emulated %02x", qemu[descriptor + 3],
-                      kFields[(i - 4) % kRawDescriptorLength], qemu[i], emulated.data[i]);
-        differences += text;
-    }
-    return {both + differences, ""};
-}
-
 Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& emulated,
                 std::optional<std::uint8_t> qemu_raw_lead_out_control) {
     if (!guest.carried) return {"the guest kernel could not carry the command", ""};
@@ -223,7 +202,11 @@ Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& em
     if (guest.status != disc_image::kStatusGood) return {};
     switch (command.compare) {
     case Compare::kWhole:
-        if (command.cdb[0] == kReadToc && (command.cdb[2] & 0x0F) == kFullToc) return compare_full_toc(command, guest, emulated);
+        if (command.cdb[0] == kReadToc && (command.cdb[2] & 0x0F) == kFullToc) {  // format 2: byte for byte
+            const Bytes qemu = defined_toc_bytes(guest, command.allocation_length);
+            if (qemu == emulated.data) return {};
+            return {"QEMU replied " + hex(qemu) + ", the emulated drive " + hex(emulated.data), ""};
+        }
         if (command.cdb[0] == kReadToc) return compare_toc(command, guest, emulated, qemu_raw_lead_out_control);
         if (guest.data != emulated.data)
             return {"QEMU replied " + hex(guest.data) + ", the emulated drive " + hex(emulated.data), ""};

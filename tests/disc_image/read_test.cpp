@@ -116,11 +116,15 @@ TEST_F(EveryKind, FieldsNotServedAndEmptyTransfers) {
 // side reports as a failed transfer: a caller's undersized buffer cannot pass for a good read.
 TEST_F(EveryKind, TransferStopsAtTheEndOfTheBuffer) {
     Bytes buffer(3000, 0xEE);
-    auto reply = drive->execute(read_cd_cdb(disc.tracks[3].start, 2, 1, 0x10), std::span(buffer).first(2500));
+    const std::int32_t start = disc.tracks[3].start;
+    auto reply = drive->execute(read_cd_cdb(start, 2, 1, 0x10), std::span(buffer).first(2500));
     EXPECT_EQ(reply.status, disc_image::kStatusGood);
     EXPECT_EQ(reply.data_length, 2500u);
     EXPECT_TRUE(reply.overrun);
     EXPECT_EQ(buffer[2500], 0xEE);
+    Bytes expected = disc.audio_sector(start), second = disc.audio_sector(start + 1);
+    expected.insert(expected.end(), second.begin(), second.begin() + (2500 - 2352));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 2500), expected);
 
     Bytes whole(2 * 2352);
     EXPECT_FALSE(drive->execute(read_cd_cdb(disc.tracks[3].start, 2, 1, 0x10), whole).overrun);

@@ -1,7 +1,8 @@
 // What one sector costs: the programs read one sector per SCSI command, so the cost of a command
 // through the whole stack (library transport, platform realization, emulated drive) bounds how
 // fast a disc image is extracted. Measured for raw audio sectors (READ CD) and user data
-// (READ(10)), and for the emulated drive alone, to tell the layers' shares apart.
+// (READ(10)), for the emulated drive alone, and for the image file's bytes alone, to tell the
+// layers' shares apart.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "cdif.h"
 #include "disc_builder.h"
 #include "emulated_drive.h"
+#include "image_files.h"
 #include "scsi_commands.h"
 
 int toc_listing_enabled = 0;
@@ -82,6 +84,22 @@ void AudioSectorFromEmulatedDrive(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kRawSectorSize);
 }
 BENCHMARK(AudioSectorFromEmulatedDrive);
+
+// The bin file's sectors one after the other, through the read-ahead window.
+void SectorBytesFromImageFile(benchmark::State& state) {
+    disc_image::ImageFiles files;
+    if (files.open(disc().cue.parent_path() / "disc.bin")) state.SkipWithError("the bin file did not open");
+    const std::uint64_t sectors = files.size(0) / kRawSectorSize;
+    std::uint64_t sector = 0;
+    std::uint8_t bytes[kRawSectorSize];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(files.read(0, sector * kRawSectorSize, bytes));
+        if (++sector == sectors) sector = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * kRawSectorSize);
+}
+BENCHMARK(SectorBytesFromImageFile);
 
 }  // namespace
 

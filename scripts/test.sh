@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and program tests, the whole-system checks (the Linux build
-# in a QEMU guest, the Windows build under Wine), the Debian package and the Windows zip, then the
-# unit and program tests again under AddressSanitizer and UndefinedBehaviorSanitizer, built with
-# clang so that both compilers see the code. Stops at the first failure.
+# in a QEMU guest, the Windows build under Wine: here where this machine can run Wine, and always
+# against the guest's drives), the Debian package and the Windows zip, then the unit and program
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang so that both
+# compilers see the code. Stops at the first failure. WINE_IN_GUEST=1 runs all of Wine in the guest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all

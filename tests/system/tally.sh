@@ -20,3 +20,16 @@ abort() {  # a failure after which nothing else can be checked
     fail "$*"
     finish
 }
+adopt() {  # adopt <what>: takes over the lines and the tally of a check that ran elsewhere (stdin)
+    local line closed=
+    while IFS= read -r line; do
+        if [[ $line =~ ^[a-z\ ]+:\ ([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+            passed=$((passed + BASH_REMATCH[1]))
+            failed=$((failed + BASH_REMATCH[2]))
+            closed=1
+        else
+            echo "$line"
+        fi
+    done
+    [ -n "$closed" ] || fail "$1 ended without their tally"
+}

@@ -6,47 +6,24 @@
 # Usage: tests/system/linux_guest/run.sh [build folder]   (default build/linux_guest)
 # The build folder is configured with CDIF_STATIC=ON if it is not yet.
 #
-# The guest: Debian's kernel, an initramfs of busybox-static, the IDE CD-ROM modules, the three
-# programs, the probe and init.sh. Two IDE CD-ROM drives: the first without a disc, the second
-# holding an ISO 9660 image of random files made here. init.sh writes its report to the second
-# serial port; this script asserts on it. A missing tool is a failure, never a skip.
+# The guest (tests/system/guest): Debian's kernel, an initramfs of busybox-static, the three
+# programs, the probe and part.sh, with the guest's two IDE CD-ROM drives: the first without a
+# disc, the second holding an ISO 9660 image of random files. part.sh writes its report to the
+# second serial port; this script asserts on it. A missing tool is a failure, never a skip.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../../.." && pwd)
 build_dir=${1:-$source_dir/build/linux_guest}
-work=$build_dir/linux_guest_run
-guest_timeout=${LINUX_GUEST_TIMEOUT:-150}
-modules=(scsi_common scsi_mod cdrom sr_mod libata ata_piix)
 
 check_name="linux guest"
 source "$here/../tally.sh"
-text_to_hex() { od -An -v -tx1 | tr -d ' \n'; }
-hex_to_text() { printf '%b' "$(printf '%s' "$1" | sed 's/../\\x&/g')"; }
-
-# --- What the check needs on this machine ---------------------------------------------------
-for tool in qemu-system-x86_64 cmake cpio xorriso readelf strip sha256sum od; do
-    command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
-done
-busybox=/bin/busybox
-if [ ! -x "$busybox" ] || LC_ALL=C readelf -l "$busybox" 2>/dev/null | grep -q 'program interpreter'; then
-    abort "no static busybox at $busybox (package busybox-static)"
-fi
-
-# The newest kernel that has both an image in /boot and its modules.
-kernel_version=
-for image in $(printf '%s\n' /boot/vmlinuz-* | sort -V -r); do
-    version=${image#/boot/vmlinuz-}
-    if [ -d "/lib/modules/$version/kernel" ]; then
-        kernel_version=$version
-        break
-    fi
-done
-[ -n "$kernel_version" ] || abort "no kernel in /boot with modules in /lib/modules (package linux-image-amd64)"
-kernel=/boot/vmlinuz-$kernel_version
-[ -r "$kernel" ] || abort "$kernel is not readable"
+source "$here/../guest/harness.sh"
 
 # --- Build ----------------------------------------------------------------------------------
+for tool in cmake readelf strip; do
+    command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
+done
 if ! grep -qs '^CDIF_STATIC:BOOL=ON' "$build_dir/CMakeCache.txt"; then
     cmake -S "$source_dir" -B "$build_dir" -DCDIF_STATIC=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null ||
         abort "cannot configure the static build in $build_dir"
@@ -62,83 +39,27 @@ for program in "${guest_programs[@]}"; do
     fi
 done
 
-# --- The disc: an ISO 9660 image of random files, so that a misplaced sector shows -------------
-rm -rf "$work"
-mkdir -p "$work/disc" "$work/root"
-head -c 700001 /dev/urandom >"$work/disc/first.bin"
-head -c 250123 /dev/urandom >"$work/disc/second.bin"
-mkdir "$work/disc/folder"
-head -c 4097 /dev/urandom >"$work/disc/folder/third.bin"
-xorriso -as mkisofs -quiet -V CDIF_GUEST -o "$work/disc.iso" "$work/disc" 2>"$work/xorriso.log" ||
-    abort "xorriso could not make the image: $(tail -n 1 "$work/xorriso.log")"
-image_bytes=$(stat -c %s "$work/disc.iso")
-image_sectors=$((image_bytes / 2048))
-image_sha=$(sha256sum "$work/disc.iso" | cut -d' ' -f1)
-[ $((image_sectors * 2048)) -eq "$image_bytes" ] || abort "the image is not made of 2048-byte sectors"
-
-# --- The initramfs ----------------------------------------------------------------------------
-root=$work/root
-mkdir -p "$root/bin" "$root/modules" "$root/programs" "$root/proc" "$root/sys" "$root/dev" "$root/tmp"
-cp "$busybox" "$root/bin/busybox"
-cp "$here/init.sh" "$root/init"
-chmod 755 "$root/init"
-for program in "${guest_programs[@]}"; do
-    strip -o "$root/programs/$(basename "$program")" "$build_dir/$program" || abort "cannot copy $program"
-done
-for module in "${modules[@]}"; do
-    file=$(find "/lib/modules/$kernel_version/kernel" -name "$module.ko*" | head -n 1)
-    [ -n "$file" ] || abort "module $module is not in /lib/modules/$kernel_version"
-    case $file in
-        *.ko) cp "$file" "$root/modules/$module.ko" ;;
-        *.ko.xz) xz -dc "$file" >"$root/modules/$module.ko" ;;
-        *.ko.zst) zstd -qdc "$file" >"$root/modules/$module.ko" ;;
-        *.ko.gz) gzip -dc "$file" >"$root/modules/$module.ko" ;;
-        *) abort "module $file is compressed in a way this check does not know" ;;
-    esac || abort "cannot unpack $file"
-done
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$work/initramfs.cpio" ||
-    abort "cannot pack the initramfs"
-
 # --- Boot -------------------------------------------------------------------------------------
-# Software emulation unless told otherwise: CI machines have no KVM, and the check must prove it
-# runs there. The first serial port is the kernel's console, the second carries the report.
-accel=${LINUX_GUEST_ACCEL:-tcg}
-started=$(date +%s%N)
-timeout "$guest_timeout" qemu-system-x86_64 \
-    -nodefaults -accel "$accel" -machine pc -m 256M -smp 1 \
-    -nographic -no-reboot -nic none \
-    -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 quiet panic=-1" \
-    -drive if=ide,index=0,media=cdrom \
-    -drive "if=ide,index=1,media=cdrom,format=raw,readonly=on,file=$work/disc.iso" \
-    -serial mon:stdio -serial "file:$work/report.txt" \
-    </dev/null >"$work/console.txt" 2>&1
-qemu_status=$?
-elapsed_ms=$((($(date +%s%N) - started) / 1000000))
-printf 'linux guest: kernel %s, %s, image of %d sectors, QEMU ran %d.%01ds\n' "$kernel_version" "$accel" \
-    "$image_sectors" $((elapsed_ms / 1000)) $((elapsed_ms % 1000 / 100))
-
-tr -d '\r' 2>/dev/null <"$work/report.txt" >"$work/report.lines"
-report=$work/report.lines
-if [ "$qemu_status" -ne 0 ] || ! grep -qx 'end linux guest report' "$report"; then
-    echo "--- guest console (last lines) ---"
-    tail -n 25 "$work/console.txt"
-    [ "$qemu_status" -eq 124 ] && abort "the guest did not power off within ${guest_timeout}s"
-    abort "the guest report is incomplete (QEMU exit status $qemu_status)"
-fi
-pass
+guest_prepare "$build_dir/linux_guest_run"
+mkdir -p "$guest_root/programs"
+cp "$here/part.sh" "$guest_root/part.sh"
+for program in "${guest_programs[@]}"; do
+    strip -o "$guest_root/programs/$(basename "$program")" "$build_dir/$program" || abort "cannot copy $program"
+done
+guest_boot 256M "${LINUX_GUEST_TIMEOUT:-150}"
+image=$(guest_disc disc)
+image_sectors=$(guest_disc_sectors disc)
+image_bytes=$((image_sectors * 2048))
+image_sha=$(sha256sum "$image" | cut -d' ' -f1)
+report=$guest_report
 
 # One field of the report: the rest of the first line that starts with the given words.
-field() { sed -n "s/^$1 //p" "$report" | head -n 1; }
+field() { guest_field "$@"; }
 centiseconds() { printf '%d.%02ds' $((${1:-0} / 100)) $((${1:-0} % 100)); }
 echo "linux guest: booted in $(centiseconds "$(field booted)"); quorlan took $(centiseconds "$(field 'took quorlan')"),"\
     "tremick $(centiseconds "$(field 'took tremick')"), palvane $(centiseconds "$(field 'took palvane')")"
 # The files a step left in the run folder: "name size sha256" lines.
 files_after() { sed -n "s/^file $1 //p" "$report"; }
-
-# --- The guest's drives -----------------------------------------------------------------------
-for module in "${modules[@]}"; do check "module $module" "$(field "module $module")" "loaded"; done
-check "CD-ROM devices in the guest" "$(field drives)" "sr0 sr1 "
 
 check "files in the run folder before the programs" "$(files_after before)" ""
 
@@ -207,6 +128,6 @@ while read -r verdict rest; do
             ;;
         *) fail "drive comparison: unexpected line '$verdict $rest'" ;;
     esac
-done < <("$build_dir/tests/system/linux_guest/linux_guest_compare" "$work/disc.iso" "$report"; echo "exit $?")
+done < <("$build_dir/tests/system/linux_guest/linux_guest_compare" "$image" "$report"; echo "exit $?")
 
 finish

@@ -1,23 +1,17 @@
 #!/usr/bin/env bash
-# The Windows check: cross-compiles the three programs for 32-bit Windows and runs them under
-# Wine, on both transports.
+# The Windows check: cross-compiles the three programs for 32-bit Windows, checks their headers,
+# and runs them under Wine on both transports (cases.sh says what each case proves).
 #
 # Usage: tests/system/wine/run.sh [Windows build folder] [Linux build folder]
 #        (defaults build/windows and build/test; the Linux programs are built there if missing)
 #
-# Windows 9x family (Wine's "win98", platform id 1), with the test ASPI layer of aspi/ serving
-# disc images: the "TOC" listing, every WAV and every ISO are byte-identical to what the Linux
-# build writes for the same image, with the drive on the second host adapter behind targets that
-# answer nothing (and a different disc at the adapter's own id, which must not be probed), with
-# every command reported pending, behind a unit whose INQUIRY never completes, and when started
-# again over a cut file; a layer without host adapters gives exit status 1 and no "TOC". Without
-# an ASPI layer, and with one lacking an export, quorlan prints the exact message and exits with 0.
-# Windows NT family ("winxp"): a CD-ROM drive letter without a readable disc gives exit status 1
-# and no "TOC"; without a CD-ROM drive letter the status is 0. Wine hands the pass-through ioctl
-# to real devices only, so this is as far as that transport goes here.
+# Wine's loader is a 32-bit program, and some kernels cannot execute 32-bit code: starting the
+# loader is the probe. Where it starts, the Windows 9x and NT cases run on this machine; where it
+# does not, or when WINE_IN_GUEST is set, they run inside the Linux guest (tests/system/guest),
+# whose kernel runs under QEMU's software emulation, with the host's root as its own. The NT
+# family's pass-through to real drives always runs there, against the guest's CD-ROM drives.
 #
-# Everything runs in a fresh Wine prefix inside the Windows build folder. A missing tool is a
-# failure, never a skip.
+# A missing tool is a failure, never a skip.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,14 +19,12 @@ source_dir=$(cd "$here/../../.." && pwd)
 build_dir=$(realpath -m "${1:-$source_dir/build/windows}")
 linux_build=$(realpath -m "${2:-$source_dir/build/test}")
 jobs=${JOBS:-$(nproc)}
-run_timeout=${WINE_RUN_TIMEOUT:-120}
 work=$build_dir/wine_check
 programs=(quorlan palvane tremick)
 
-prefix_made=0
-on_finish() { if [ "$prefix_made" = 1 ]; then wineserver -k 2>/dev/null; fi; }
 check_name=wine
 source "$here/../tally.sh"
+source "$here/../guest/harness.sh"
 
 # --- What the check needs on this machine ---------------------------------------------------
 for tool in cmake wine wineserver i686-w64-mingw32-objdump cmp truncate; do
@@ -76,6 +68,17 @@ for program in "${programs[@]}"; do
         pass
     fi
 done
+# Windows 95 and 98 load a program only if each function it imports exists: in Windows 95's
+# KERNEL32.DLL and in the MSVCRT.DLL that Windows 98 ships (win9x_exports/ says where the lists
+# come from).
+for program in "${programs[@]}"; do
+    imports=$(i686-w64-mingw32-objdump -p "$build_dir/programs/$program.exe" |
+        awk '/DLL Name:/ { dll = tolower($3) } /^\t[0-9a-f]+\t +[0-9]+ +[^ ]+$/ { print dll, $3 }')
+    missing=$(while read -r dll name; do
+        grep -qxF "$name" "$here/win9x_exports/${dll%.dll}.txt" 2>/dev/null || printf '%s ' "$dll:$name"
+    done <<<"${imports:-none: nothing}")
+    check "$program.exe: imports that Windows 95/98 lack" "$missing" ""
+done
 exports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*\[ *[0-9]*\] \([A-Za-z]\)/\1/p' | sort | tr '\n' ' '; }
 aspi=$build_dir/test_aspi
 for variant in complete:"GetASPI32SupportInfo SendASPI32Command " no_support_info:"SendASPI32Command " \
@@ -85,213 +88,38 @@ for variant in complete:"GetASPI32SupportInfo SendASPI32Command " no_support_inf
     [ "$actual" = "${variant#*:}" ] && pass || fail "test ASPI layer $name: exports '$actual'"
 done
 
-# --- The sample discs, as the Linux build made them ---------------------------------------------
-sample=$linux_build/sample/sample.cue      # a data track, then four audio tracks
-enhanced=$linux_build/sample/enhanced.cue  # an audio track, then a data track in a second session
-for image in "$sample" "$enhanced"; do [ -f "$image" ] || abort "no sample disc $image"; done
-# The Windows programs see the Unix root as drive Z:.
-windows_path() { printf 'Z:%s' "$1"; }
+
+# --- Where Wine runs ----------------------------------------------------------------------------
 # A server left by an interrupted run would outlive its prefix.
 [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
 rm -rf "$work"
-mkdir -p "$work/runs" "$work/logs" "$work/cdrom"
-
-# --- The Wine prefix --------------------------------------------------------------------------
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win32
-unset DISPLAY WAYLAND_DISPLAY
-# No Mono or Gecko installer dialogs, no menu entries in the user's desktop; the ASPI layer's
-# override is added per run.
-base_overrides="mscoree,mshtml=;winemenubuilder.exe=d"
-wine_registry() {  # wine_registry <reg.exe arguments...>
-    WINEDLLOVERRIDES=$base_overrides timeout "$run_timeout" wine reg "$@" /reg:64 >/dev/null 2>&1
-}
-restart_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
-
-started=$(date +%s)
-prefix_made=1
-WINEDLLOVERRIDES=$base_overrides timeout 300 wineboot -i >"$work/logs/wineboot.log" 2>&1 ||
-    abort "wine cannot set up a prefix (see $work/logs/wineboot.log)"
-# Drive D: is a CD-ROM drive (an empty folder: no disc the system could read).
-ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/d:"
-wine_registry add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f || abort "cannot register drive D:"
-wine_registry add 'HKCU\Software\Wine' /v Version /d win98 /f || abort "cannot choose Windows 98"
-restart_wine
-echo "wine check: prefix ready in $(($(date +%s) - started)) s"
-
-# --- Running the programs ---------------------------------------------------------------------
-# run_windows <case> <program> <ASPI layer: complete, no_support_info, no_send_command or none>
-#             [VARIABLE=value...]
-# Runs the program in runs/<case> with the ASPI layer beside it (Wine's own is never used); its
-# standard output, standard error and exit status go to logs/<case>.<program>.*
-run_windows() {
-    local case=$1 program=$2 layer=$3
-    shift 3
-    local dir=$work/runs/$case log=$work/logs/$case.$program
-    mkdir -p "$dir"
-    cp "$build_dir/programs/$program.exe" "$dir/"
-    local overrides="$base_overrides;wnaspi32=d"
-    if [ "$layer" != none ]; then
-        cp "$aspi/$layer/WNASPI32.dll" "$dir/"
-        overrides="$base_overrides;wnaspi32=n"
-    fi
-    (cd "$dir" && env WINEDLLOVERRIDES="$overrides" "$@" timeout "$run_timeout" wine "$program.exe" \
-        >"$log.out" 2>"$log.err")
-    echo $? >"$log.status"
-}
-# run_linux <case> <program> <CDIF_DRIVES>
-run_linux() {
-    local dir=$work/runs/$1 log=$work/logs/$1.$2
-    mkdir -p "$dir"
-    (cd "$dir" && CDIF_DRIVES=$3 timeout "$run_timeout" "$linux_build/programs/$2" >"$log.out" 2>"$log.err")
-    echo $? >"$log.status"
-}
-status_of() { cat "$work/logs/$1.$2.status"; }
-# The programs' files of a run, without the executables and the ASPI layer.
-output_files() { (cd "$work/runs/$1" && ls | grep -v -i -e '\.exe$' -e '\.dll$' | tr '\n' ' '); }
-
-# check_same_as_linux <case> <reference case>: every program's files, standard output and exit
-# status in runs/<case> are those of the Linux build in runs/<reference case>.
-check_same_as_linux() {
-    local case=$1 linux=$2 files expected
-    expected=$(output_files "$linux")
-    files=$(output_files "$case")
-    if [ "$files" != "$expected" ]; then
-        fail "$case: files '$files', the Linux build wrote '$expected'"
-    else
-        local file differing=
-        for file in $files; do
-            cmp -s "$work/runs/$case/$file" "$work/runs/$linux/$file" || differing+=" $file"
-        done
-        [ -z "$differing" ] && pass || fail "$case: differs from the Linux build's output in$differing"
-    fi
-    local program
-    for program in "${programs[@]}"; do
-        [ -f "$work/logs/$case.$program.status" ] || continue
-        if [ "$(status_of "$case" "$program")" != "$(status_of "$linux" "$program")" ]; then
-            fail "$case: $program exits with $(status_of "$case" "$program")," \
-                 "the Linux build with $(status_of "$linux" "$program") (see $work/logs/$case.$program.err)"
-        elif ! cmp -s <(tr -d '\r' <"$work/logs/$case.$program.out") "$work/logs/$linux.$program.out"; then
-            fail "$case: $program prints other lines than the Linux build (see $work/logs/$case.$program.out)"
-        else
-            pass
-        fi
-    done
-}
-
-# check_message <case> <expected standard output>: quorlan printed exactly that, exited with 0
-# and wrote no "TOC".
-check_message() {
-    local case=$1 expected=$2 actual
-    actual=$(cat "$work/logs/$case.quorlan.out")
-    if [ "$actual" != "$expected" ]; then
-        fail "$case: quorlan prints '$actual', expected '$expected'"
-    elif [ "$(status_of "$case" quorlan)" != 0 ]; then
-        fail "$case: quorlan exits with $(status_of "$case" quorlan), expected 0"
-    elif [ -e "$work/runs/$case/TOC" ]; then
-        fail "$case: quorlan wrote a TOC"
-    else
-        pass
-    fi
-}
-
-# check_no_toc <case> <expected exit status>: quorlan exited so, printed nothing, wrote no "TOC".
-check_no_toc() {
-    local case=$1 expected=$2
-    if [ "$(status_of "$case" quorlan)" != "$expected" ]; then
-        fail "$case: quorlan exits with $(status_of "$case" quorlan), expected $expected" \
-             "(see $work/logs/$case.quorlan.err)"
-    elif [ -s "$work/logs/$case.quorlan.out" ]; then
-        fail "$case: quorlan prints '$(cat "$work/logs/$case.quorlan.out")'"
-    elif [ -e "$work/runs/$case/TOC" ]; then
-        fail "$case: quorlan wrote a TOC"
-    else
-        pass
-    fi
-}
-
-# --- The reference: the Linux build on the same images ----------------------------------------
-for reference in linux_sample:"$sample" linux_enhanced:"$enhanced"; do
-    for program in "${programs[@]}"; do run_linux "${reference%%:*}" "$program" "${reference#*:}"; done
-    files=$(output_files "${reference%%:*}")
-    case " $files " in
-    *" 01.iso "*" TOC "* | *" 01.wav "*" TOC "*) ;;
-    *) abort "the Linux build wrote only '$files' for ${reference#*:}" ;;
-    esac
-done
-run_linux linux_sample_toc quorlan "$sample"
-
-# --- Windows 9x family, test ASPI layer ---------------------------------------------------------
-# Two host adapters, each with id 7. Another disc sits at adapter 0's own id: probing it would
-# select it. On adapter 1, target 2 is a disk, target 4 a CD-ROM drive without a disc, target 5
-# holds the sample disc; every other address answers nothing.
-two_adapters="0:7:0=$(windows_path "$enhanced");1:2:0=disk;1:4:0=empty;1:5:0=$(windows_path "$sample")"
-for program in "${programs[@]}"; do
-    run_windows aspi_second_adapter "$program" complete TEST_ASPI_DEVICES="$two_adapters" \
-        TEST_ASPI_ADAPTERS=2 TEST_ASPI_HOST_ID=7
-done
-check_same_as_linux aspi_second_adapter linux_sample
-
-# Started again over their own files, with one WAV cut short, the extraction programs redo only
-# that track: the runtime's _stat sees the sizes.
-cp -r "$work/runs/aspi_second_adapter" "$work/runs/aspi_again"
-cp -r "$work/runs/linux_sample" "$work/runs/linux_again"
-truncate -s 1000 "$work/runs/aspi_again/03.wav" "$work/runs/linux_again/03.wav"
-for program in palvane tremick; do
-    run_linux linux_again "$program" "$sample"
-    run_windows aspi_again "$program" complete TEST_ASPI_DEVICES="$two_adapters" TEST_ASPI_ADAPTERS=2
-done
-check_same_as_linux aspi_again linux_again
-if grep -q 'Track 02' "$work/logs/aspi_again.palvane.out" || ! grep -q 'Track 03' "$work/logs/aspi_again.palvane.out"; then
-    fail "aspi_again: palvane does not redo exactly the cut track 3 (see $work/logs/aspi_again.palvane.out)"
+mkdir -p "$work"
+guest_groups=drives
+if [ -n "${WINE_IN_GUEST:-}" ]; then
+    echo "wine check: every case runs inside the Linux guest (WINE_IN_GUEST is set)"
+    guest_groups="aspi nt drives"
+elif ! wine --version >"$work/loader.log" 2>&1; then
+    echo "wine check: this machine cannot start Wine's loader ($(tail -n 1 "$work/loader.log"));" \
+        "every case runs inside the Linux guest"
+    guest_groups="aspi nt drives"
 else
-    pass
+    echo "wine check: the Windows 9x and NT cases run on this machine, the drive cases inside the Linux guest"
+    adopt "the cases on this machine" < <("$here/cases.sh" "$build_dir" "$linux_build" "$work/here" aspi nt 2>&1)
 fi
 
-# Every command reported pending and completed 2 ms later from another thread.
-for program in "${programs[@]}"; do
-    run_windows aspi_pending "$program" complete TEST_ASPI_DEVICES="0:1:0=$(windows_path "$sample")" \
-        TEST_ASPI_PENDING=2
+# --- Inside the Linux guest ---------------------------------------------------------------------
+# Wine runs in the host's root (read-only; cases.sh works on the guest's own /tmp), and the guest's
+# drives are the only real ones it sees. The guest's part copies the logs to the shared folder.
+guest_prepare "$work/guest" host
+cp "$here/part.sh" "$guest_root/part.sh"
+guest_discs=()
+for row in "${guest_drives[@]}"; do
+    read -r name _ sizes <<<"$row"
+    if [ "$sizes" = - ]; then guest_discs+=(empty); else guest_discs+=("$(guest_disc "$name")"); fi
 done
-check_same_as_linux aspi_pending linux_sample
-
-# The disc with a second session, on a host adapter whose own id is 0.
-for program in "${programs[@]}"; do
-    run_windows aspi_enhanced "$program" complete TEST_ASPI_DEVICES="0:3:0=$(windows_path "$enhanced")" \
-        TEST_ASPI_HOST_ID=0
-done
-check_same_as_linux aspi_enhanced linux_enhanced
-
-# The INQUIRY probe of target 0 never completes: after its 10 seconds the probe is aborted and
-# the scan goes on to the drive at target 1.
-run_windows aspi_stalled_unit quorlan complete \
-    TEST_ASPI_DEVICES="0:0:0=stall;0:1:0=$(windows_path "$sample")" TEST_ASPI_HOST_ID=7
-check_same_as_linux aspi_stalled_unit linux_sample_toc
-
-# A layer that reports no host adapter: the drive letter stays the only drive, and nothing
-# answers at its all-zero address.
-run_windows aspi_no_adapters quorlan complete TEST_ASPI_DEVICES="0:0:0=$(windows_path "$sample")" \
-    TEST_ASPI_ADAPTERS=0
-check_no_toc aspi_no_adapters 1
-
-# No ASPI layer, and layers without one of the two exports.
-run_windows aspi_missing quorlan none
-check_message aspi_missing 'CDIF_Init: "WNASPI32.DLL" not found.'
-run_windows aspi_no_support_info quorlan no_support_info
-check_message aspi_no_support_info 'CDIF_Init: DLL function "GetASPI32SupportInfo" not found.'
-run_windows aspi_no_send_command quorlan no_send_command
-check_message aspi_no_send_command 'CDIF_Init: DLL function "SendASPI32Command" not found.'
-
-# --- Windows NT family, pass-through ----------------------------------------------------------
-# The ASPI layer lies beside the program with a readable disc: the NT family must not use it.
-wine_registry add 'HKCU\Software\Wine' /v Version /d winxp /f || abort "cannot choose Windows XP"
-run_windows nt_cdrom_without_disc quorlan complete TEST_ASPI_DEVICES="0:1:0=$(windows_path "$sample")"
-check_no_toc nt_cdrom_without_disc 1
-
-wine_registry delete 'HKLM\Software\Wine\Drives' /v d: /f || abort "cannot remove drive D:"
-rm -f "$WINEPREFIX/dosdevices/d:"
-restart_wine
-run_windows nt_no_cdrom quorlan none
-check_no_toc nt_no_cdrom 0
-
-echo "wine check: done in $(($(date +%s) - started)) s"
+printf '%q ' env GUEST_DRIVES="${guest_discs[*]}" WINE_CASES_WHERE="inside the guest" WINE_RUN_TIMEOUT="${WINE_RUN_TIMEOUT:-600}" \
+    WINE_PREFIX_TIMEOUT=900 "$here/cases.sh" "$build_dir" "$linux_build" /tmp/wine_check $guest_groups \
+    >"$guest_root/command"
+guest_boot 2G "${WINE_GUEST_TIMEOUT:-1500}"
+adopt "the cases inside the guest" < <(sed -n 's/^wine //p' "$guest_report")
 finish

@@ -73,17 +73,14 @@ guest_make_disc() {  # guest_make_disc <name> <sizes>
     xorriso -as mkisofs -quiet -V CDIF_GUEST -o "$guest_work/discs/$1.iso" "$folder" \
         2>"$guest_work/xorriso.log" ||
         abort "xorriso could not make the image: $(tail -n 1 "$guest_work/xorriso.log")"
-    local bytes
-    bytes=$(stat -c %s "$guest_work/discs/$1.iso")
-    [ $((bytes % 2048)) -eq 0 ] || abort "the image $1.iso is not made of 2048-byte sectors"
 }
 # The image in a drive, and its size in sectors.
 guest_disc() { printf '%s' "$guest_work/discs/$1.iso"; }
 guest_disc_sectors() { echo $(($(stat -c %s "$(guest_disc "$1")") / 2048)); }
 
 # guest_prepare <work folder> [host]: the tools, the kernel, the discs and an initramfs root with
-# busybox, init.sh and the modules. With "host", the guest also mounts the host's root at /host
-# (see init.sh).
+# busybox, init.sh and the modules; $guest_images lists each drive's image, or "empty". With
+# "host", the guest also mounts the host's root at /host (see init.sh).
 guest_prepare() {
     guest_work=$1
     guest_share=${2:-}
@@ -104,14 +101,12 @@ guest_prepare() {
 
     local modules=("${guest_base_modules[@]}") buses=" "
     guest_qemu_options=()
+    guest_images=()
     for index in "${!guest_drives[@]}"; do
         read -r name bus sizes <<<"${guest_drives[$index]}"
-        if [ "$sizes" = - ]; then
-            "guest_attach_$bus" "$index" empty
-        else
-            guest_make_disc "$name" "$sizes"
-            "guest_attach_$bus" "$index" "$(guest_disc "$name")"
-        fi
+        guest_images+=(empty)
+        [ "$sizes" = - ] || { guest_make_disc "$name" "$sizes"; guest_images[index]=$(guest_disc "$name"); }
+        "guest_attach_$bus" "$index" "${guest_images[index]}"
         [[ $buses == *" $bus "* ]] || { buses+="$bus "; modules+=(${guest_bus_modules[$bus]}); }
         echo "$name" >>"$guest_root/drives"
     done

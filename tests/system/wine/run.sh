@@ -112,12 +112,7 @@ fi
 # drives are the only real ones it sees. The guest's part copies the logs to the shared folder.
 guest_prepare "$work/guest" host
 cp "$here/part.sh" "$guest_root/part.sh"
-guest_discs=()
-for row in "${guest_drives[@]}"; do
-    read -r name _ sizes <<<"$row"
-    if [ "$sizes" = - ]; then guest_discs+=(empty); else guest_discs+=("$(guest_disc "$name")"); fi
-done
-printf '%q ' env GUEST_DRIVES="${guest_discs[*]}" WINE_CASES_WHERE="inside the guest" WINE_RUN_TIMEOUT="${WINE_RUN_TIMEOUT:-600}" \
+printf '%q ' env GUEST_DRIVES="${guest_images[*]}" WINE_CASES_WHERE="inside the guest" WINE_RUN_TIMEOUT="${WINE_RUN_TIMEOUT:-600}" \
     WINE_PREFIX_TIMEOUT=900 "$here/cases.sh" "$build_dir" "$linux_build" /tmp/wine_check $guest_groups \
     >"$guest_root/command"
 guest_boot 2G "${WINE_GUEST_TIMEOUT:-1500}"

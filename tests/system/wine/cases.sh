@@ -257,7 +257,7 @@ nt_cases() {
 # --- Windows NT family, pass-through to the guest's drives --------------------------------------
 drives_cases() {
     choose_windows winxp
-    local image letters=(d e f g h i j) number=0 linux_drives= disc=
+    local image letters=(d e f g h i j) number=0 linux_drives= disc= mapped=
     for image in $GUEST_DRIVES; do
         local letter=${letters[$number]}
         ln -sfn "/dev/sr$number" "$WINEPREFIX/dosdevices/$letter::"
@@ -265,6 +265,7 @@ drives_cases() {
         wine_registry add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f ||
             abort "cannot register drive $letter:"
         linux_drives+="/dev/sr$number;"
+        mapped+=" ${letter^}: /dev/sr$number ($image)"
         [ "$image" = empty ] || [ -n "$disc" ] || disc=$image
         number=$((number + 1))
     done
@@ -276,6 +277,7 @@ drives_cases() {
     check_same_as_linux nt_drives linux_drives
     check "nt_drives: files" "$(output_files nt_drives)" "01.iso TOC "
     cmp -s "$work/runs/nt_drives/01.iso" "$disc" && pass || fail "nt_drives: 01.iso is not the disc $disc"
+    echo "wine check, $where: Windows XP pass-through to the guest's drives,$mapped"
 }
 
 for group in $groups; do "${group}_cases"; done

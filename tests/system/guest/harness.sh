@@ -9,13 +9,15 @@
 
 # The guest's CD-ROM drives, in the order the kernel names them (sr0, sr1, ...) and the Windows
 # checks give them letters (D:, E:, ...): name, bus, and the sizes of the random files on its disc
-# (the last one in a folder), or "-" for a drive without a disc.
+# (the last one in a folder), or "-" for a drive without a disc. The kernel names the IDE drives
+# while their host driver loads, and a USB drive only after usb-storage's settling delay.
 guest_drives=(
     "empty ide -"
     "disc ide 700001,250123,4097"
+    "usb usb 300007,120011,2049"
 )
 guest_base_modules=(scsi_common scsi_mod cdrom sr_mod)
-declare -A guest_bus_modules=([ide]="libata ata_piix")
+declare -A guest_bus_modules=([ide]="libata ata_piix" [usb]="usb-common usbcore xhci-hcd xhci-pci usb-storage")
 # The host's root, shared read-only, and a writable folder for results.
 guest_share_modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
     9pnet 9pnet_virtio netfs fscache 9p)
@@ -28,6 +30,13 @@ guest_attach_ide() {
     local options="if=ide,index=$1,media=cdrom"
     [ "$2" = empty ] || options+=",format=raw,readonly=on,file=$2"
     guest_qemu_options+=(-drive "$options")
+}
+# A USB mass-storage CD-ROM drive (QEMU's SCSI CD-ROM) on the one USB 3 host controller.
+guest_attach_usb() {
+    local options="if=none,id=usb$1,media=cdrom"
+    [ "$2" = empty ] || options+=",format=raw,readonly=on,file=$2"
+    [[ " ${guest_qemu_options[*]} " == *" qemu-xhci,id=xhci "* ]] || guest_qemu_options+=(-device qemu-xhci,id=xhci)
+    guest_qemu_options+=(-drive "$options" -device "usb-storage,bus=xhci.0,drive=usb$1")
 }
 
 # The newest kernel that has both an image in /boot and its modules.
@@ -108,7 +117,7 @@ guest_prepare() {
         [ "$sizes" = - ] || { guest_make_disc "$name" "$sizes"; guest_images[index]=$(guest_disc "$name"); }
         "guest_attach_$bus" "$index" "${guest_images[index]}"
         [[ $buses == *" $bus "* ]] || { buses+="$bus "; modules+=(${guest_bus_modules[$bus]}); }
-        echo "$name" >>"$guest_root/drives"
+        echo "${guest_drives[$index]}" >>"$guest_root/drives"
     done
     if [ "$guest_share" = host ]; then
         modules+=("${guest_share_modules[@]}")

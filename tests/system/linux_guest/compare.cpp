@@ -1,8 +1,9 @@
-// Host side of the drive comparison: sends the commands of probe_commands.h to the emulated drive
-// serving the ISO image that QEMU's drive held, and compares the replies with those the guest
-// probe recorded. Prints one line per command, "pass ..." or "fail ...", and "note ..." lines on
-// where QEMU departs from MMC; exits with 1 when any comparison failed.
-// Usage: linux_guest_compare <image.iso> <guest report>
+// Host side of the drive comparison: for each of QEMU's drives that the guest probe asked, sends
+// the same commands of probe_commands.h to the emulated drive serving the ISO image that drive
+// held (or no disc), and compares the replies with those the probe recorded. Prints one line per
+// drive and command, "pass ..." or "fail ...", and "note ..." lines on where QEMU departs from
+// MMC; exits with 1 when any comparison failed.
+// Usage: linux_guest_compare <guest report> <drive>=<image.iso or "empty">...
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -61,16 +62,19 @@ std::optional<Bytes> from_hex(const std::string& text) {
     return bytes;
 }
 
-// Reads the probe's "reply" lines of a guest report, by command name.
-std::map<std::string, Reply> read_guest_replies(const char* path) {
-    std::map<std::string, Reply> replies;
+// The probe's replies of one drive, by command name.
+using DriveReplies = std::map<std::string, Reply>;
+
+// Reads the probe's "reply" lines of a guest report, by drive name.
+std::map<std::string, DriveReplies> read_guest_replies(const char* path) {
+    std::map<std::string, DriveReplies> replies;
     std::ifstream report(path);
     std::string line;
     while (std::getline(report, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::istringstream fields(line);
-        std::string word, name;
-        if (!(fields >> word >> name) || word != "reply") continue;
+        std::string word, drive, name;
+        if (!(fields >> word >> drive >> name) || word != "reply") continue;
         Reply reply;
         std::string field;
         std::size_t length = 0;
@@ -85,13 +89,13 @@ std::map<std::string, Reply> read_guest_replies(const char* path) {
             if (bytes) reply.data = *bytes;
             else well_formed = false;
         }
-        if (well_formed && reply.data.size() == length) replies[name] = reply;
+        if (well_formed && reply.data.size() == length) replies[drive][name] = reply;
     }
     return replies;
 }
 
 Reply run_emulated(const ProbeCommand& command, const std::string& image) {
-    auto drive = disc_image::EmulatedDrive::from_entry(command.drive == linux_guest::Drive::kDisc ? image : "empty");
+    auto drive = disc_image::EmulatedDrive::from_entry(image);
     Bytes buffer(command.allocation_length, 0);
     disc_image::CommandReply result = drive->execute(linux_guest::cdb_of(command), buffer);
     Reply reply;
@@ -192,9 +196,15 @@ Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& em
         const Bytes mmc(command.mmc_reply.begin(), command.mmc_reply.begin() + command.mmc_reply_length);
         if (emulated.status != disc_image::kStatusGood || emulated.data != mmc)
             return {"the emulated drive answered " + describe(command, emulated) + ", MMC asks for " + hex(mmc), ""};
-        if (defined_toc_bytes(guest, command.allocation_length) == mmc) return {"", "QEMU answers as MMC asks too"};
-        return {"", "QEMU departs from MMC: its reply is not the session information MMC asks for (QEMU reads "
-                    "READ TOC's format from bits 6-7 of byte 9, not from byte 2)"};
+        const Bytes qemu = defined_toc_bytes(guest, command.allocation_length);
+        if (qemu == mmc) return {"", "QEMU answers as MMC asks too"};
+        // A reply of another length is another format's: QEMU's IDE CD-ROM reads READ TOC's
+        // format from where SFF-8020 had it.
+        if (qemu.size() != mmc.size())
+            return {"", "QEMU departs from MMC: its reply is not the session information MMC asks for (it reads "
+                        "READ TOC's format from bits 6-7 of byte 9, not from byte 2)"};
+        return {"", "QEMU departs from MMC: the first track's descriptor in its session information is " +
+                        hex({qemu.begin() + 4, qemu.end()}) + ", not what MMC asks for"};
     }
     // The ASCQ may differ: MMC lets a drive without a disc say why (tray open or closed).
     if (guest.status != emulated.status || guest.key != emulated.key || guest.asc != emulated.asc)
@@ -228,48 +238,55 @@ Verdict compare(const ProbeCommand& command, const Reply& guest, const Reply& em
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <image.iso> <guest report>\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <guest report> <drive>=<image.iso or \"empty\">...\n", argv[0]);
         return 2;
     }
-    const std::string image = argv[1];
-    const auto guest_replies = read_guest_replies(argv[2]);
-    std::optional<std::uint8_t> qemu_raw_lead_out_control;
-    std::optional<Bytes> raw_lead_out, msf_lead_out;
-    if (auto raw = guest_replies.find("toc_format2_raw_qemu"); raw != guest_replies.end())
-        raw_lead_out = raw_toc_lead_out(raw->second.data);
-    if (auto msf = guest_replies.find("toc_format2_msf"); msf != guest_replies.end())
-        msf_lead_out = raw_toc_lead_out(msf->second.data);
-    if (raw_lead_out) qemu_raw_lead_out_control = (*raw_lead_out)[0];
-
+    const auto guest_replies = read_guest_replies(argv[1]);
     int failures = 0;
-    std::vector<std::pair<std::string, std::string>> notes;  // note, the commands it concerns
-    for (const auto& command : linux_guest::kProbeCommands) {
-        if (command.compare == Compare::kQemuOnly) continue;
-        const std::string name(command.name);
-        auto found = guest_replies.find(name);
-        const Verdict verdict =
-            found == guest_replies.end()
-                ? Verdict{"the guest report has no reply to it", ""}
-                : compare(command, found->second, run_emulated(command, image), qemu_raw_lead_out_control);
-        if (!verdict.failure.empty()) {
-            std::printf("fail %s: %s\n", name.c_str(), verdict.failure.c_str());
-            ++failures;
-        } else {
-            std::printf("pass %s\n", name.c_str());
-        }
-        if (verdict.note.empty()) continue;
-        auto same =
-            std::find_if(notes.begin(), notes.end(), [&](const auto& note) { return note.first == verdict.note; });
-        if (same == notes.end()) notes.emplace_back(verdict.note, name);
+    std::vector<std::pair<std::string, std::string>> notes;  // note, the drives and commands it concerns
+    auto add_note = [&notes](const std::string& note, const std::string& name) {
+        auto same = std::find_if(notes.begin(), notes.end(), [&](const auto& entry) { return entry.first == note; });
+        if (same == notes.end()) notes.emplace_back(note, name);
         else same->second += ", " + name;
+    };
+    for (int arg = 2; arg < argc; ++arg) {
+        const std::string drive_and_image = argv[arg];
+        const std::size_t equals = drive_and_image.find('=');
+        const std::string drive = drive_and_image.substr(0, equals);
+        const std::string image = equals == std::string::npos ? "" : drive_and_image.substr(equals + 1);
+        const DriveReplies& replies = guest_replies.contains(drive) ? guest_replies.at(drive) : DriveReplies{};
+        std::optional<std::uint8_t> qemu_raw_lead_out_control;
+        std::optional<Bytes> raw_lead_out, msf_lead_out;
+        if (auto raw = replies.find("toc_format2_raw_qemu"); raw != replies.end())
+            raw_lead_out = raw_toc_lead_out(raw->second.data);
+        if (auto msf = replies.find("toc_format2_msf"); msf != replies.end())
+            msf_lead_out = raw_toc_lead_out(msf->second.data);
+        if (raw_lead_out) qemu_raw_lead_out_control = (*raw_lead_out)[0];
+        const auto kind = image == "empty" ? linux_guest::Drive::kEmpty : linux_guest::Drive::kDisc;
+        for (const auto& command : linux_guest::kProbeCommands) {
+            if (command.compare == Compare::kQemuOnly || command.drive != kind) continue;
+            const std::string name = drive + " " + std::string(command.name);
+            auto found = replies.find(std::string(command.name));
+            const Verdict verdict =
+                found == replies.end()
+                    ? Verdict{"the guest report has no reply to it", ""}
+                    : compare(command, found->second, run_emulated(command, image), qemu_raw_lead_out_control);
+            if (!verdict.failure.empty()) {
+                std::printf("fail %s: %s\n", name.c_str(), verdict.failure.c_str());
+                ++failures;
+            } else {
+                std::printf("pass %s\n", name.c_str());
+            }
+            if (!verdict.note.empty()) add_note(verdict.note, name);
+        }
+        // MMC's full TOC holds times only; asked without the MSF bit, QEMU puts an LBA there.
+        if (raw_lead_out && msf_lead_out && *raw_lead_out != *msf_lead_out)
+            add_note("QEMU departs from MMC: asked without the MSF bit, its full TOC gives point A2 as " +
+                         hex(Bytes(raw_lead_out->begin() + 1, raw_lead_out->end())) + " (an LBA), not as the time " +
+                         hex(Bytes(msf_lead_out->begin() + 1, msf_lead_out->end())),
+                     drive + " toc_format2_raw_qemu");
     }
-    // MMC's full TOC holds times only; asked without the MSF bit, QEMU puts an LBA there.
-    if (raw_lead_out && msf_lead_out && *raw_lead_out != *msf_lead_out)
-        notes.emplace_back("QEMU departs from MMC: asked without the MSF bit, its full TOC gives point A2 as " +
-                               hex(Bytes(raw_lead_out->begin() + 1, raw_lead_out->end())) +
-                               " (an LBA), not as the time " + hex(Bytes(msf_lead_out->begin() + 1, msf_lead_out->end())),
-                           "toc_format2_raw_qemu");
     for (const auto& [note, names] : notes) std::printf("note %s (%s)\n", note.c_str(), names.c_str());
     return failures == 0 ? 0 : 1;
 }

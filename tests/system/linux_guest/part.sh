@@ -1,7 +1,9 @@
 # shellcheck shell=dash
-# The Linux guest check's part of the guest, sourced by the guest's init.sh: runs the three
-# programs in an empty folder with the machine's own drives, then the probe, and reports what
-# they did.
+# The Linux guest check's part of the guest, sourced by the guest's init.sh. For each drive of
+# /drives: the probe's replies; for each drive with a disc, the three programs in an empty folder,
+# the first such drive found among the machine's own drives, every later one named in
+# CDIF_DRIVES. Then quorlan as a user outside the cdrom group and as a member, with the device
+# nodes as desktop systems have them (root:cdrom, 0660). Reports what each did.
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 
 # Lists the regular files of the current folder: name, size, SHA-256.
@@ -12,24 +14,47 @@ report_files() {
     done
 }
 
-unset CDIF_DRIVES
-mkdir /run-folder
-cd /run-folder || exit 1
-report_files before
-# A program that hangs is stopped, so that the report still comes back.
-for program in quorlan tremick palvane; do
+# run_program <case> <program> [user]: runs the program in /runs/<case>, as root or as the user,
+# and reports its exit status, time, output and the folder's files. A program that hangs is
+# stopped, so that the report still comes back.
+run_program() {
+    mkdir -p "/runs/$1"
+    [ -z "${3:-}" ] || chown "$3" "/runs/$1"
+    cd "/runs/$1" || return
     start=$(uptime_cs)
-    timeout 30 "/programs/$program" >/tmp/$program.out 2>/tmp/$program.err
-    status=$?
-    report "exit $program $status"
-    report "took $program $(($(uptime_cs) - start))"
-    report "stdout $program $(hex /tmp/$program.out)"
-    report "stderr $program $(hex /tmp/$program.err)"
-    report_files "$program"
-done
-[ -f TOC ] && report "toc $(hex TOC)"
+    if [ -z "${3:-}" ]; then
+        timeout 30 "/programs/$2" </dev/null >/tmp/out 2>/tmp/err
+    else
+        timeout 30 su -s /bin/sh -c "exec /programs/$2" "$3" </dev/null >/tmp/out 2>/tmp/err
+    fi
+    report "exit $1 $2 $?"
+    report "took $1 $2 $(($(uptime_cs) - start))"
+    report "stdout $1 $2 $(hex /tmp/out)"
+    report "stderr $1 $2 $(hex /tmp/err)"
+    report_files "$1 $2"
+    [ "$2" != quorlan ] || [ ! -f TOC ] || report "toc $1 $(hex TOC)"
+    cd /
+}
 
-/programs/linux_guest_probe /dev/sr1 /dev/sr0 >/tmp/probe.out 2>/tmp/probe.err
-report "exit probe $?"
-while read -r line; do report "$line"; done </tmp/probe.out
-report "stderr probe $(hex /tmp/probe.err)"
+number=0
+found=
+while read -r drive _ sizes; do
+    node=/dev/sr$number
+    number=$((number + 1))
+    kind=empty
+    if [ "$sizes" != - ]; then
+        kind=disc
+        if [ -z "$found" ]; then unset CDIF_DRIVES; else export CDIF_DRIVES="$node"; fi
+        found=1
+        for program in quorlan tremick palvane; do run_program "$drive" "$program"; done
+    fi
+    /programs/linux_guest_probe "$drive" "$node" "$kind" </dev/null >/tmp/probe.out 2>/tmp/probe.err
+    report "exit probe $drive $?"
+    while read -r line; do report "$line"; done </tmp/probe.out
+    report "stderr probe $drive $(hex /tmp/probe.err)"
+done </drives
+
+unset CDIF_DRIVES
+for node in /dev/sr*; do chgrp cdrom "$node" && chmod 660 "$node"; done
+run_program outsider quorlan outsider
+run_program member quorlan member

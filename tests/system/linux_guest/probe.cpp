@@ -1,10 +1,10 @@
-// Guest probe: sends the commands of probe_commands.h to two CD-ROM device nodes with the
-// kernel's SG_IO, straight through the kernel and not through the library, and prints one line
-// per command:
-//   reply <name> status=<hex> sense=<key>/<asc>/<ascq> length=<bytes> data=<hex>
+// Guest probe: sends the commands of probe_commands.h for a drive with or without a disc to a
+// CD-ROM device node with the kernel's SG_IO, straight through the kernel and not through the
+// library, and prints one line per command:
+//   reply <drive> <name> status=<hex> sense=<key>/<asc>/<ascq> length=<bytes> data=<hex>
 // or, when the kernel could not carry the command,
-//   reply <name> transport=<errno, host and driver status>
-// Usage: linux_guest_probe <device with the disc> <device without a disc>
+//   reply <drive> <name> transport=<errno, host and driver status>
+// Usage: linux_guest_probe <drive name> <device> <disc or empty>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -25,7 +25,7 @@ void print_hex(const std::uint8_t* bytes, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) std::printf("%02x", bytes[i]);
 }
 
-void send(int fd, const linux_guest::ProbeCommand& command) {
+void send(const char* drive, int fd, const linux_guest::ProbeCommand& command) {
     std::vector<std::uint8_t> data(command.allocation_length, 0);
     std::uint8_t cdb[16];
     std::memcpy(cdb, command.cdb.data(), command.cdb_length);
@@ -40,7 +40,7 @@ void send(int fd, const linux_guest::ProbeCommand& command) {
     io.mx_sb_len = sizeof sense;
     io.sbp = sense;
     io.timeout = kTimeoutMs;
-    std::printf("reply %.*s ", static_cast<int>(command.name.size()), command.name.data());
+    std::printf("reply %s %.*s ", drive, static_cast<int>(command.name.size()), command.name.data());
     if (ioctl(fd, SG_IO, &io) < 0) {
         std::printf("transport=errno:%d\n", errno);
         return;
@@ -66,18 +66,18 @@ void send(int fd, const linux_guest::ProbeCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <device with the disc> <device without a disc>\n", argv[0]);
+    if (argc != 4 || (std::strcmp(argv[3], "disc") != 0 && std::strcmp(argv[3], "empty") != 0)) {
+        std::fprintf(stderr, "usage: %s <drive name> <device> <disc or empty>\n", argv[0]);
         return 2;
     }
-    int disc = open(argv[1], O_RDONLY | O_NONBLOCK);
-    int empty = open(argv[2], O_RDONLY | O_NONBLOCK);
-    if (disc < 0 || empty < 0) {
-        std::fprintf(stderr, "cannot open %s: %s\n", disc < 0 ? argv[1] : argv[2], std::strerror(errno));
+    const auto kind = std::strcmp(argv[3], "disc") == 0 ? linux_guest::Drive::kDisc : linux_guest::Drive::kEmpty;
+    int fd = open(argv[2], O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        std::fprintf(stderr, "cannot open %s: %s\n", argv[2], std::strerror(errno));
         return 1;
     }
     for (const auto& command : linux_guest::kProbeCommands)
-        send(command.drive == linux_guest::Drive::kDisc ? disc : empty, command);
+        if (command.drive == kind) send(argv[1], fd, command);
     std::fflush(stdout);
     return 0;
 }

@@ -44,10 +44,11 @@ inline constexpr ProbeCommand kProbeCommands[] = {
     // Exactly what the library sends.
     {"toc_format0_lba", Drive::kDisc, {0x43, 0x00, 0x00, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024, Compare::kWhole},
     {"toc_format0_msf", Drive::kDisc, {0x43, 0x02, 0x00, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024, Compare::kWhole},
-    // Format 1 (session information). QEMU's IDE CD-ROM reads the format from the obsolete
-    // SFF-8020 place, bits 6-7 of byte 9, and ignores MMC's format field in byte 2, so it answers
-    // these with the format 0 reply. MMC's answer for a one-session disc whose first track is a
-    // data track at LBA 0: sessions 1 to 1, then ADR 1 / control 4, track 1, start 0 (00:02:00).
+    // Format 1 (session information). QEMU departs from MMC on both its drives: the IDE CD-ROM
+    // reads the format from the obsolete SFF-8020 place, bits 6-7 of byte 9, ignores byte 2 and
+    // answers with the format 0 reply; the SCSI CD-ROM (behind USB) leaves the first track's
+    // descriptor zero. MMC's answer for a one-session disc whose first track is a data track at
+    // LBA 0: sessions 1 to 1, then ADR 1 / control 4, track 1, start 0 (00:02:00).
     {"toc_format1_lba", Drive::kDisc, {0x43, 0x00, 0x01, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024, Compare::kMmcReply,
      {0x00, 0x0A, 0x01, 0x01, 0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, 12},
     {"toc_format1_msf", Drive::kDisc, {0x43, 0x02, 0x01, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024, Compare::kMmcReply,
@@ -62,13 +63,16 @@ inline constexpr ProbeCommand kProbeCommands[] = {
      Compare::kWhole},
     // QEMU marks the lead-out of a data disc copy-permitted (ADR/control 0x16) though track 1 is
     // not (0x14). Format 0 reports what the lead-in's Q sub-channel holds, so its lead-out control
-    // must be that of point A2 in the raw TOC (format 2). Format 2 here is asked for where QEMU
-    // looks for it, bits 6-7 of byte 9; byte 6 is the session.
-    {"toc_format2_raw_qemu", Drive::kDisc, {0x43, 0x00, 0x00, 0, 0, 0, 0x01, 0x04, 0x00, 0x80}, 10, 1024,
+    // must be that of point A2 in the raw TOC (format 2). Format 2 here is asked for where either
+    // of QEMU's drives looks for it: byte 2, and bits 6-7 of byte 9; byte 6 is the session.
+    {"toc_format2_raw_qemu", Drive::kDisc, {0x43, 0x00, 0x02, 0, 0, 0, 0x01, 0x04, 0x00, 0x80}, 10, 1024,
      Compare::kQemuOnly},
     // Format 2 (the full TOC) in MSF as the extraction programs ask for it: the format in byte 2
     // and in bits 6-7 of byte 9, byte 6 the first session.
     {"toc_format2_msf", Drive::kDisc, {0x43, 0x02, 0x02, 0, 0, 0, 0x01, 0x04, 0x00, 0x80}, 10, 1024, Compare::kWhole},
+    // An address far past the lead-out: ILLEGAL REQUEST, logical block address out of range.
+    {"read10_past_leadout", Drive::kDisc, {0x28, 0, 0x00, 0x06, 0x1A, 0x80, 0, 0x00, 0x01, 0}, 10, 2048,
+     Compare::kWhole},
     {"empty_test_unit_ready", Drive::kEmpty, {0x00, 0, 0, 0, 0, 0}, 6, 0, Compare::kWhole},
     {"empty_toc_format0_lba", Drive::kEmpty, {0x43, 0x00, 0x00, 0, 0, 0, 0x00, 0x04, 0x00, 0}, 10, 1024,
      Compare::kWhole},

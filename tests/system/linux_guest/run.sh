@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The Linux guest check: runs the static Linux programs inside a Linux guest booted with QEMU,
-# against QEMU's emulated IDE CD-ROM drives and the real kernel's SG_IO path, and compares QEMU's
-# drive with our emulated drive.
+# against QEMU's emulated CD-ROM drives (IDE, and SCSI behind USB) and the real kernel's SG_IO
+# path, checks that a user without rights to the drives is told so, and compares QEMU's drives
+# with our emulated drive.
 #
 # Usage: tests/system/linux_guest/run.sh [build folder]   (default build/linux_guest)
 # The build folder is configured with CDIF_STATIC=ON if it is not yet.
 #
 # The guest (tests/system/guest): Debian's kernel, an initramfs of busybox-static, the three
-# programs, the probe and part.sh, with the guest's two IDE CD-ROM drives: the first without a
-# disc, the second holding an ISO 9660 image of random files. part.sh writes its report to the
-# second serial port; this script asserts on it. A missing tool is a failure, never a skip.
+# programs, the probe and part.sh, with the guest's CD-ROM drives: an IDE drive without a disc,
+# then an IDE drive and a USB drive, each holding its own ISO 9660 image of random files. part.sh
+# writes its report to the second serial port; this script asserts on it. A missing tool is a
+# failure, never a skip.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -46,73 +48,102 @@ cp "$here/part.sh" "$guest_root/part.sh"
 for program in "${guest_programs[@]}"; do
     strip -o "$guest_root/programs/$(basename "$program")" "$build_dir/$program" || abort "cannot copy $program"
 done
+# The users of the rights checks: one outside the cdrom group, one in it.
+mkdir -p "$guest_root/etc"
+printf 'root:x:0:0::/:/bin/sh\noutsider:x:1000:1000::/:/bin/sh\nmember:x:1001:1001::/:/bin/sh\n' \
+    >"$guest_root/etc/passwd"
+printf 'root:x:0:\ncdrom:x:24:member\noutsider:x:1000:\nmember:x:1001:\n' >"$guest_root/etc/group"
 guest_boot 256M "${LINUX_GUEST_TIMEOUT:-150}"
-image=$(guest_disc disc)
-image_sectors=$(guest_disc_sectors disc)
-image_bytes=$((image_sectors * 2048))
-image_sha=$(sha256sum "$image" | cut -d' ' -f1)
 report=$guest_report
 
 # One field of the report: the rest of the first line that starts with the given words.
 field() { guest_field "$@"; }
 centiseconds() { printf '%d.%02ds' $((${1:-0} / 100)) $((${1:-0} % 100)); }
-echo "linux guest: booted in $(centiseconds "$(field booted)"); quorlan took $(centiseconds "$(field 'took quorlan')"),"\
-    "tremick $(centiseconds "$(field 'took tremick')"), palvane $(centiseconds "$(field 'took palvane')")"
-# The files a step left in the run folder: "name size sha256" lines.
+# The files a run left in its folder: "name size sha256" lines.
 files_after() { sed -n "s/^file $1 //p" "$report"; }
+# The TOC listing of a disc of one data track with that many sectors, in hex.
+toc_listing() {
+    local lead_out=$(($1 + 150))
+    printf 'Track 01 Data 00:02:00 LBA=000000\r\nTrack 02 Data %02d:%02d:%02d LBA=%06d\r\n' \
+        $((lead_out / 4500)) $((lead_out % 4500 / 75)) $((lead_out % 75)) "$1" | text_to_hex
+}
+check_toc() {  # check_toc <description> <listing in hex> <expected listing in hex>
+    if [ "$2" = "$3" ]; then
+        pass
+    else
+        shown() { hex_to_text "$1" | od -An -c | tr -s ' \n' ' '; }
+        fail "$1: expected $(shown "$3"), got $(shown "$2")"
+    fi
+}
 
-check "files in the run folder before the programs" "$(files_after before)" ""
+# check_disc_drive <name>: the programs' runs on that drive. quorlan writes the TOC listing;
+# tremick's 01.iso is the image, byte for byte, with progress lines as the track is read; QEMU's
+# drives have no audio track, so palvane writes no file and prints nothing.
+check_disc_drive() {
+    local name=$1 sectors sha
+    sectors=$(guest_disc_sectors "$name")
+    sha=$(sha256sum "$(guest_disc "$name")" | cut -d' ' -f1)
+    echo "linux guest: $name drive: quorlan took $(centiseconds "$(field "took $name quorlan")")," \
+        "tremick $(centiseconds "$(field "took $name tremick")"), palvane $(centiseconds "$(field "took $name palvane")")"
+    check "$name: quorlan exit status" "$(field "exit $name quorlan")" 1
+    check "$name: quorlan output" "$(field "stdout $name quorlan")$(field "stderr $name quorlan")" ""
+    check "$name: files after quorlan" "$(files_after "$name quorlan" | cut -d' ' -f1 | tr '\n' ' ')" "TOC "
+    check_toc "$name: TOC listing" "$(field "toc $name")" "$(toc_listing "$sectors")"
 
-# --- quorlan: exit status 1, a TOC listing of the disc in the second drive -------------------------
-check "quorlan exit status" "$(field 'exit quorlan')" 1
-check "quorlan standard output" "$(field 'stdout quorlan')" ""
-check "quorlan standard error" "$(hex_to_text "$(field 'stderr quorlan')")" ""
-check "files after quorlan" "$(files_after quorlan | cut -d' ' -f1 | tr '\n' ' ')" "TOC "
-toc=$(field toc)
-lead_out=$((image_sectors + 150))
-expected_toc=$(printf 'Track 01 Data 00:02:00 LBA=000000\r\nTrack 02 Data %02d:%02d:%02d LBA=%06d\r\n' \
-    $((lead_out / 4500)) $((lead_out % 4500 / 75)) $((lead_out % 75)) "$image_sectors" | text_to_hex)
-if [ "$toc" = "$expected_toc" ]; then
-    pass
-else
-    shown() { hex_to_text "$1" | od -An -c | tr -s ' \n' ' '; }
-    fail "TOC listing: expected $(shown "$expected_toc"), got $(shown "$toc")"
-fi
-# The same listing, taken apart, so that a failure says which property is broken.
-lines=$(hex_to_text "$toc" | grep -c '')
-crlf_lines=$(hex_to_text "$toc" | grep -c $'\r$')
-check "TOC lines ending in CR LF" "$crlf_lines of $lines" "2 of 2"
-check "TOC track 1" "$(hex_to_text "$toc" | sed -n 1p | tr -d '\r')" "Track 01 Data 00:02:00 LBA=000000"
-check "TOC lead-out LBA (the image's sector count)" \
-    "$(hex_to_text "$toc" | sed -n 2p | tr -d '\r' | sed 's/.*LBA=//')" "$(printf %06d "$image_sectors")"
+    check "$name: tremick exit status" "$(field "exit $name tremick")" 1
+    check "$name: tremick standard error" "$(hex_to_text "$(field "stderr $name tremick")")" ""
+    check "$name: 01.iso (size and SHA-256)" "$(files_after "$name tremick" | grep '^01.iso ' | cut -d' ' -f2-)" \
+        "$((sectors * 2048)) $sha"
+    check "$name: files after tremick" "$(files_after "$name tremick" | cut -d' ' -f1 | tr '\n' ' ')" "01.iso TOC "
+    local expected_progress
+    expected_progress=$(printf 'Reading Track 01 ( remainder %d ).\n' $((sectors / 100 + 1)) | text_to_hex)$(
+        remaining=$sectors
+        while [ "$remaining" -gt 0 ]; do
+            remaining=$((remaining > 32 ? remaining - 32 : 0))
+            printf 'Reading Track 01 ( remainder %d ).\n' $((remaining / 100))
+        done | text_to_hex)
+    check "$name: tremick progress lines" "$(field "stdout $name tremick")" "$expected_progress"
 
-# --- tremick: 01.iso is the image, byte for byte; progress lines as the track is read -------------
-check "tremick exit status" "$(field 'exit tremick')" 1
-check "tremick standard error" "$(hex_to_text "$(field 'stderr tremick')")" ""
-check "01.iso (size and SHA-256)" "$(files_after tremick | grep '^01.iso ' | cut -d' ' -f2-)" \
-    "$image_bytes $image_sha"
-check "files after tremick" "$(files_after tremick | cut -d' ' -f1 | tr '\n' ' ')" "01.iso TOC "
-expected_progress=$(printf 'Reading Track 01 ( remainder %d ).\n' $((image_sectors / 100 + 1)) | text_to_hex)$(
-    remaining=$image_sectors
-    while [ "$remaining" -gt 0 ]; do
-        remaining=$((remaining > 32 ? remaining - 32 : 0))
-        printf 'Reading Track 01 ( remainder %d ).\n' $((remaining / 100))
-    done | text_to_hex)
-check "tremick progress lines" "$(field 'stdout tremick')" "$expected_progress"
+    check "$name: palvane exit status" "$(field "exit $name palvane")" 1
+    check "$name: palvane output" "$(field "stdout $name palvane")$(field "stderr $name palvane")" ""
+    check "$name: files after palvane (unchanged)" "$(files_after "$name palvane")" "$(files_after "$name tremick")"
+}
 
-# --- palvane: no audio track on QEMU's drive, so no file and no output --------------------------
-check "palvane exit status" "$(field 'exit palvane')" 1
-check "palvane standard output" "$(hex_to_text "$(field 'stdout palvane')")" ""
-check "palvane standard error" "$(hex_to_text "$(field 'stderr palvane')")" ""
-check "files after palvane (unchanged)" "$(files_after palvane)" "$(files_after tremick)"
+echo "linux guest: booted in $(centiseconds "$(field booted)")"
+# Each drive: a drive without a disc is present and says so (and the first disc drive's run shows
+# it passed over); the first drive with a disc is found among the machine's drives, later ones are
+# named in CDIF_DRIVES. compared lists the drives for the comparison below.
+compared=()
+first_disc=
+for index in "${!guest_drives[@]}"; do
+    read -r name _ <<<"${guest_drives[index]}"
+    check "$name: probe exit status" "$(field "exit probe $name")" 0
+    compared+=("$name=${guest_images[index]}")
+    if [ "${guest_images[index]}" = empty ]; then
+        check "$name: drive without a disc (TEST UNIT READY)" \
+            "$(field "reply $name empty_test_unit_ready" | sed 's/^\(status=[0-9a-f]* sense=[0-9a-f]*\/[0-9a-f]*\).*/\1/')" \
+            "status=02 sense=02/3a"
+    else
+        check_disc_drive "$name"
+        first_disc=${first_disc:-$name}
+    fi
+done
 
-# --- The empty first drive: present, without a disc, and passed over ------------------------------
-check "first drive without a disc (TEST UNIT READY)" \
-    "$(sed -n 's/^reply empty_test_unit_ready \(status=[0-9a-f]* sense=[0-9a-f]*\/[0-9a-f]*\).*/\1/p' "$report")" \
-    "status=02 sense=02/3a"
+# --- Rights: the device nodes are root:cdrom, mode 0660 ---------------------------------------------
+# Outside the group, each drive is named once on standard error though the library opens it again
+# after each failed command; in the group, the listing is that of the first disc.
+denied=$(for ((number = 0; number < ${#guest_drives[@]}; number++)); do
+    printf '/dev/sr%d: permission denied; add your user to the "cdrom" group (then log in again)\n' "$number"
+done)
+check "outside the cdrom group: quorlan exit status" "$(field 'exit outsider quorlan')" 1
+check "outside the cdrom group: quorlan standard error" "$(hex_to_text "$(field 'stderr outsider quorlan')")" \
+    "$denied"
+check "outside the cdrom group: files" "$(files_after 'outsider quorlan')" ""
+check "in the cdrom group: quorlan exit status and output" \
+    "$(field 'exit member quorlan') $(field 'stdout member quorlan')$(field 'stderr member quorlan')" "1 "
+check_toc "in the cdrom group: TOC listing" "$(field 'toc member')" "$(toc_listing "$(guest_disc_sectors "$first_disc")")"
 
 # --- QEMU's drive against our emulated drive ------------------------------------------------------
-check "probe exit status" "$(field 'exit probe')" 0
 comparer_failures=0
 while read -r verdict rest; do
     case $verdict in
@@ -128,6 +159,6 @@ while read -r verdict rest; do
             ;;
         *) fail "drive comparison: unexpected line '$verdict $rest'" ;;
     esac
-done < <("$build_dir/tests/system/linux_guest/linux_guest_compare" "$image" "$report"; echo "exit $?")
+done < <("$build_dir/tests/system/linux_guest/linux_guest_compare" "$report" "${compared[@]}"; echo "exit $?")
 
 finish

@@ -16,9 +16,10 @@
 # nt: the Windows NT family ("winxp"): a CD-ROM drive letter without a readable disc gives exit
 # status 1 and no "TOC"; without a CD-ROM drive letter the status is 0.
 # drives (inside the guest): the NT family's pass-through to the guest's drives, each with its
-# letter from D: on: the TOC, the ISO files, the standard output and the exit statuses are the
-# Linux build's in the same guest, and the ISO is the disc in the drive. GUEST_DRIVES lists the
-# image in /dev/sr0, /dev/sr1, ..., or "empty".
+# letter from D: on, then each later drive with a disc alone: the TOC, the ISO files, the standard
+# output and the exit statuses are the Linux build's in the same guest, and the ISO is the disc in
+# the drive; without rights to the drives, quorlan names each once. GUEST_DRIVES lists the image
+# in /dev/sr0, /dev/sr1, ..., or "empty".
 #
 # Everything runs in a fresh Wine prefix in the work folder.
 set -uo pipefail
@@ -57,8 +58,8 @@ wine_registry() {  # wine_registry <reg.exe arguments...>
     WINEDLLOVERRIDES=$base_overrides timeout "$run_timeout" wine reg "$@" /reg:64 >/dev/null 2>&1
 }
 # The server stays up between runs, and with it Wine's own services, which would otherwise start
-# anew for each program (most of a run's time under emulation).
-restart_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; wineserver -p; }
+# anew for each program (most of a run's time under emulation). restart_wine [command prefix]
+restart_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; "$@" wineserver -p; }
 
 started=$(date +%s)
 prefix_made=1
@@ -255,29 +256,70 @@ nt_cases() {
 }
 
 # --- Windows NT family, pass-through to the guest's drives --------------------------------------
+# map_drives <number>...: the guest's drives /dev/sr<number> get the letters D:, E:, ... in that
+# order, and no other drive has a letter from D: on (Wine reads them when it restarts). Sets
+# linux_drives, the same drives for CDIF_DRIVES, disc, the first image among them, and mapped,
+# what went where.
+map_drives() {
+    local letters=(d e f g h i j) index=0 number
+    linux_drives= disc= mapped=
+    rm -f "$WINEPREFIX"/dosdevices/[d-j]:*
+    for number in "$@"; do
+        ln -sfn "/dev/sr$number" "$WINEPREFIX/dosdevices/${letters[index]}::"
+        ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/${letters[index]}:"
+        linux_drives+="/dev/sr$number;"
+        mapped+=" ${letters[index]^}: /dev/sr$number (${drive_images[number]})"
+        [ "${drive_images[number]}" = empty ] || disc=${disc:-${drive_images[number]}}
+        index=$((index + 1))
+    done
+}
+
+# drive_case <case> <number>...: on those drives the Windows programs do what the Linux build
+# does, and 01.iso is the first disc among them.
+drive_case() {
+    local case=$1 program
+    shift
+    map_drives "$@"
+    restart_wine
+    echo "wine check, $where: Windows XP pass-through to the guest's drives,$mapped"
+    for program in "${programs[@]}"; do
+        run_linux "linux_$case" "$program" "$linux_drives"
+        run_windows "$case" "$program" none
+    done
+    check_same_as_linux "$case" "linux_$case"
+    check "$case: files" "$(output_files "$case")" "01.iso TOC "
+    cmp -s "$work/runs/$case/01.iso" "$disc" && pass || fail "$case: 01.iso is not the disc $disc"
+}
+
 drives_cases() {
     choose_windows winxp
-    local image letters=(d e f g h i j) number=0 linux_drives= disc= mapped=
-    for image in $GUEST_DRIVES; do
-        local letter=${letters[$number]}
-        ln -sfn "/dev/sr$number" "$WINEPREFIX/dosdevices/$letter::"
-        ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/$letter:"
-        wine_registry add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f ||
-            abort "cannot register drive $letter:"
-        linux_drives+="/dev/sr$number;"
-        mapped+=" ${letter^}: /dev/sr$number ($image)"
-        [ "$image" = empty ] || [ -n "$disc" ] || disc=$image
-        number=$((number + 1))
+    local number every=() first= denied= letters=(D E F G H I J)
+    read -r -a drive_images <<<"$GUEST_DRIVES"
+    for number in "${!drive_images[@]}"; do
+        wine_registry add 'HKLM\Software\Wine\Drives' /v "${letters[number]}:" /d cdrom /f ||
+            abort "cannot register drive ${letters[number]}:"
+        every+=("$number")
+        denied+="${letters[number]}: needs administrator rights for SCSI pass-through; run the program as administrator"$'\n'
     done
-    restart_wine
-    for program in "${programs[@]}"; do
-        run_linux linux_drives "$program" "$linux_drives"
-        run_windows nt_drives "$program" none
+    # Every drive: the first with a disc is read. Then each later drive with a disc on its own.
+    drive_case nt_drives "${every[@]}"
+    for number in "${every[@]}"; do
+        [ "${drive_images[number]}" != empty ] || continue
+        [ -z "$first" ] || drive_case "nt_drive_$number" "$number"
+        first=$number
     done
-    check_same_as_linux nt_drives linux_drives
-    check "nt_drives: files" "$(output_files nt_drives)" "01.iso TOC "
-    cmp -s "$work/runs/nt_drives/01.iso" "$disc" && pass || fail "nt_drives: 01.iso is not the disc $disc"
-    echo "wine check, $where: Windows XP pass-through to the guest's drives,$mapped"
+
+    # A user without rights to the device nodes: the nodes belong to another user, and Wine (its
+    # server opens the files) runs as root without the right to override file permissions. Each
+    # drive letter is named once. The last case: the nodes stay so.
+    local restricted=(setpriv --bounding-set -dac_override,-dac_read_search)
+    chown 1000:1000 /dev/sr* && chmod 600 /dev/sr* || abort "cannot give the drives to another user"
+    map_drives "${every[@]}"
+    restart_wine "${restricted[@]}"
+    run_windows nt_rights quorlan none "${restricted[@]}"
+    check "nt_rights: quorlan exit status" "$(status_of nt_rights quorlan)" 1
+    check "nt_rights: quorlan standard error" "$(tr -d '\r' <"$work/logs/nt_rights.quorlan.err")" "${denied%$'\n'}"
+    check "nt_rights: files" "$(output_files nt_rights)" ""
 }
 
 for group in $groups; do "${group}_cases"; done

@@ -84,4 +84,5 @@ void use_scripted_aspi_layer() {
     send_aspi_command = reinterpret_cast<SendASPI32CommandFunction>(
         reinterpret_cast<void (*)()>(platform::GetProcAddress(aspi_module, "SendASPI32Command")));
     use_spti = 0;
+    scripted::reset();
 }

@@ -39,7 +39,8 @@ struct TrackSpec {
 // A well-formed READ TOC reply (format 0, LBA): tracks 1 to n, then the lead-out.
 std::vector<std::uint8_t> toc_reply(const std::vector<TrackSpec>& tracks, TrackSpec lead_out);
 
-// Makes the scripted ASPI layer the library's transport, as CDIF_Init would after loading it.
+// Makes the scripted ASPI layer the library's transport, as CDIF_Init would after loading it,
+// and starts the script and the record of calls afresh.
 void use_scripted_aspi_layer();
 
 // A pass-through handler that answers READ TOC with the reply and fails everything else.

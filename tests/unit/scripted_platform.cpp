@@ -9,6 +9,8 @@ const HMODULE kAspiModule = reinterpret_cast<HMODULE>(std::uintptr_t{0xA5B10000}
 constexpr UINT kDriveFixed = 3;
 constexpr DWORD kAspiInvalidCommand = 0x80;
 constexpr DWORD kAspiInvalidAdapter = 0x81;
+// Fixed-format sense: ILLEGAL REQUEST, LOGICAL UNIT NOT SUPPORTED (25/00).
+const std::vector<std::uint8_t> kLogicalUnitNotSupported = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x25, 0x00};
 
 struct State {
     Script script;
@@ -71,6 +73,12 @@ DWORD fake_send_command(void* request) {
     case SC_EXEC_SCSI_CMD: {
         call.record.assign(bytes, bytes + sizeof(SRB_ExecSCSICmd));
         auto* exec = static_cast<SRB_ExecSCSICmd*>(request);
+        const int cdb_lun = exec->CDBByte[1] >> 5;
+        if (cdb_lun != 0 && cdb_lun != exec->SRB_Lun) {
+            copy_data(kLogicalUnitNotSupported, exec->SenseArea, exec->SRB_SenseLen);
+            exec->SRB_Status = SS_ERR;
+            return SS_COMP;
+        }
         AspiReply reply = script.aspi_exec ? script.aspi_exec(*exec) : AspiReply{};
         if (reply.returned == SS_PENDING) {
             exec->SRB_Status = SS_PENDING;
@@ -249,14 +257,5 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 void Sleep(DWORD milliseconds) { record("Sleep", {}, {milliseconds}); }
-
-int _stat(const char* path, FileStat* status) {
-    record("_stat", path);
-    auto& files = state().script.file_sizes;
-    auto found = files.find(path);
-    if (found == files.end()) return -1;
-    status->st_size = found->second;
-    return 0;
-}
 
 }  // namespace platform

@@ -4,8 +4,8 @@
 // complete at once or on the wait, events that never fire, and aborts that fail.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -80,13 +80,15 @@ struct Script {
     bool has_send_command = true;        // GetProcAddress finds SendASPI32Command
     DWORD support_info = 0;
     std::vector<HostAdapter> host_adapters;  // SC_HA_INQUIRY by adapter; others fail
-    AspiHandler aspi_exec;               // unset: immediate completion, status SS_COMP, no data
+    // Unset: immediate completion, status SS_COMP, no data. A command whose CDB names in its LUN
+    // bits (byte 1, bits 5 to 7) a unit other than SRB_Lun never reaches it: the layer refuses it
+    // as a target would, ILLEGAL REQUEST, LOGICAL UNIT NOT SUPPORTED.
+    AspiHandler aspi_exec;
     std::vector<std::uint8_t> failure_sense;  // the sense area of commands that do not end well
     DWORD abort_result = SS_COMP;
 
     bool event_creation_fails = false;
     DWORD unfired_wait_result = WAIT_TIMEOUT;  // a limited wait for an event that does not fire
-    std::map<std::string, std::int64_t> file_sizes;  // _stat: existing files
 };
 
 // Clears the script, the record of calls and the held requests.

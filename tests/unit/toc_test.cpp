@@ -168,15 +168,4 @@ TEST_F(TableOfContents, HostileRepliesAreFailedAttempts) {
     }
 }
 
-TEST_F(TableOfContents, NinetyNineTracksFillTheWholeTable) {
-    std::vector<TrackSpec> tracks;
-    for (int i = 0; i < 99; ++i) tracks.push_back({i * 1000, i % 2 == 1});
-    answer(toc_reply(tracks, {99000, true}));
-    ASSERT_EQ(CDIF_ReadTOC(), 1);
-    EXPECT_EQ(CDIF_GetLastTrack(), 99);
-    EXPECT_EQ(CDIF_GetTrackLBA(99), 98000);
-    EXPECT_EQ(CDIF_GetTrackLBA(100), 99000);
-    EXPECT_EQ(CDIF_GetTrackLBA(101), 0);
-}
-
 }  // namespace

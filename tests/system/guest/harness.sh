@@ -122,6 +122,7 @@ guest_prepare() {
     if [ "$guest_share" = host ]; then
         modules+=("${guest_share_modules[@]}")
         printf '%s\n' "$guest_work/share" >"$guest_root/share-path"
+        (cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd) >"$guest_root/project-path"
         guest_qemu_options+=(
             -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap
             -virtfs "local,path=$guest_work/share,mount_tag=share,security_model=none,multidevs=remap")

@@ -37,15 +37,19 @@ for node in /dev/sr*; do [ -b "$node" ] && drives="$drives${node#/dev/} "; done
 report "drives $drives"
 
 # The host's root, read-only, with this guest's own /proc, /sys and /dev (and /dev/fd, which
-# bash's process substitution needs) and empty folders where programs write; the host's folder
-# for results is writable at its own path.
+# bash's process substitution needs) and empty folders where programs write; the project's folder
+# stays visible even where it lies under one of them (a clone in /tmp), and the host's folder for
+# results is writable at its own path.
 if [ -f /share-path ]; then
     share=$(cat /share-path)
-    mkdir /host
+    project=$(cat /project-path)
+    mkdir /host /project
     if mount -t 9p -o trans=virtio,version=9p2000.L,ro host /host &&
+        mount -o bind "/host$project" /project &&
         mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
         mount -t devtmpfs devtmpfs /host/dev && mkdir -p /host/dev/shm && ln -s /proc/self/fd /host/dev/fd &&
         for folder in /tmp /root /run /dev/shm; do mount -t tmpfs tmpfs "/host$folder" || exit 1; done &&
+        mkdir -p "/host$project" && mount -o move /project "/host$project" &&
         mount -t 9p -o trans=virtio,version=9p2000.L share "/host$share"; then
         report "share mounted"
     else

@@ -3,7 +3,8 @@
 # /drives: the probe's replies; for each drive with a disc, the three programs in an empty folder,
 # the first such drive found among the machine's own drives, every later one named in
 # CDIF_DRIVES. Then quorlan as a user outside the cdrom group and as a member, with the device
-# nodes as desktop systems have them (root:cdrom, 0660). Reports what each did.
+# nodes as desktop systems have them (root:cdrom, 0660). Reports what each did, and the trace of
+# the commands of each program run as root.
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 
 # Lists the regular files of the current folder: name, size, SHA-256.
@@ -23,7 +24,7 @@ run_program() {
     cd "/runs/$1" || return
     start=$(uptime_cs)
     if [ -z "${3:-}" ]; then
-        timeout 30 "/programs/$2" </dev/null >/tmp/out 2>/tmp/err
+        CDIF_TRACE=/tmp/trace timeout 30 "/programs/$2" </dev/null >/tmp/out 2>/tmp/err
     else
         timeout 30 su -s /bin/sh -c "exec /programs/$2" "$3" </dev/null >/tmp/out 2>/tmp/err
     fi
@@ -33,6 +34,10 @@ run_program() {
     report "stderr $1 $2 $(hex /tmp/err)"
     report_files "$1 $2"
     [ "$2" != quorlan ] || [ ! -f TOC ] || report "toc $1 $(hex TOC)"
+    if [ -f /tmp/trace ]; then
+        while read -r line; do report "trace $1 $2 $line"; done </tmp/trace
+        rm /tmp/trace
+    fi
     cd /
 }
 

@@ -19,6 +19,12 @@ source_dir=$(cd "$here/../../.." && pwd)
 build_dir=${1:-$source_dir/build/linux_guest}
 
 check_name="linux guest"
+# A failed check's log ends with the programs' commands, as they traced them in the guest.
+on_finish() {
+    [ "$failed" -gt 0 ] && [ -f "${guest_report:-}" ] || return 0
+    echo "--- the programs' commands in the guest (CDIF_TRACE): case, program, trace line ---"
+    sed -n 's/^trace //p' "$guest_report"
+}
 source "$here/../tally.sh"
 source "$here/../guest/harness.sh"
 
@@ -128,6 +134,10 @@ for index in "${!guest_drives[@]}"; do
         first_disc=${first_disc:-$name}
     fi
 done
+
+# The trace: a device node's line has the host and driver status of SG_IO and the time taken.
+grep -Eq '^trace disc quorlan E: /dev/sr1 \| 43 00 00 00 00 00 00 04 00 00 \| in 1024, got [0-9]+ \| status 00 \| host 00 driver 00 \| [0-9]+\.[0-9]{3} ms$' \
+    "$report" && pass || fail "no trace line of quorlan's READ TOC on /dev/sr1"
 
 # --- Rights: the device nodes are root:cdrom, mode 0660 ---------------------------------------------
 # Outside the group, each drive is named once on standard error though the library opens it again

@@ -99,7 +99,7 @@ run_windows() {
 run_linux() {
     local dir=$work/runs/$1 log=$work/logs/$1.$2
     mkdir -p "$dir"
-    (cd "$dir" && CDIF_DRIVES=$3 timeout "$run_timeout" "$linux_build/programs/$2" >"$log.out" 2>"$log.err")
+    (cd "$dir" && CDIF_DRIVES=$3 CDIF_TRACE=$log.trace timeout "$run_timeout" "$linux_build/programs/$2" >"$log.out" 2>"$log.err")
     echo $? >"$log.status"
 }
 status_of() { cat "$work/logs/$1.$2.status"; }

@@ -41,6 +41,9 @@ CommandReply MmcDrive::dispatch(std::span<const std::uint8_t> cdb, std::span<std
     const Command* command = cdb.empty() ? nullptr : find_command(cdb[0]);
     if (command == nullptr) return check_condition(kInvalidOpcode);
     if (cdb.size() < command->cdb_length) return check_condition(kInvalidFieldInCdb);
+    // The drive is logical unit 0 of its target: a command whose LUN bits (byte 1, bits 5 to 7)
+    // name another unit is not for it.
+    if ((cdb[1] >> 5) != 0) return check_condition(kLogicalUnitNotSupported);
     if (command->needs_medium && !disc_) return check_condition(kMediumNotPresent);
 
     Request request{cdb, data_in, {}, 0, false};

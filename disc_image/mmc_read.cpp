@@ -1,5 +1,6 @@
 // READ(10) and READ CD. Every address, the kind of every track read and the injected faults are
-// checked before anything is copied; the Mode 2 form of each sector is checked as it is read.
+// checked before anything is copied; the Mode 2 form of each sector, and whether READ CD's field
+// selection is legal for it, are checked as it is read.
 // The data never runs past the caller's buffer.
 #include <algorithm>
 #include <array>
@@ -76,6 +77,8 @@ MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, st
                                                     : mode2_form(raw);
         if (format.user_data_only ? form == SectorForm::mode2_form2 : !sector_is(form, format.expected))
             return Failure{kIllegalModeForTrack, static_cast<std::uint32_t>(address)};
+        if (!format.user_data_only && !main_channel_selection_legal(form, format.selection))
+            return Failure{kInvalidFieldInCdb, std::nullopt};
         // The sector's data goes straight into data_in; only one that data_in cannot take whole
         // goes through `selected`, to be cut there.
         const std::size_t size = format.user_data_only ? kUserDataSize : main_channel_size(form, format.selection);

@@ -74,6 +74,17 @@ std::size_t main_channel_size(SectorForm form, std::uint8_t selection) {
     return size;
 }
 
+bool main_channel_selection_legal(SectorForm form, std::uint8_t selection) {
+    bool picking = false, gap = false;
+    for (const Field& field : fields_of(form)) {
+        const bool picked = (selection & field.selector) != 0;
+        if (picked && gap) return false;
+        gap = gap || (picking && !picked);
+        picking = picking || picked;
+    }
+    return true;
+}
+
 std::size_t select_main_channel(SectorForm form, ConstRawSector raw, std::uint8_t selection, std::span<std::uint8_t> out) {
     if (main_channel_size(form, selection) > out.size()) return 0;
     if (form == SectorForm::audio) {

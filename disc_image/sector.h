@@ -43,4 +43,9 @@ std::size_t select_main_channel(SectorForm form, ConstRawSector raw, std::uint8_
 // The bytes select_main_channel would write.
 std::size_t main_channel_size(SectorForm form, std::uint8_t selection);
 
+// Whether the multimedia command standard allows this main-channel selection for a sector of this
+// form: the fields picked from a data sector must lie side by side (no sync without the header, no
+// header with EDC/ECC but without the user data between them). Every selection is allowed for audio.
+bool main_channel_selection_legal(SectorForm form, std::uint8_t selection);
+
 }  // namespace disc_image

@@ -25,6 +25,7 @@ inline constexpr Sense kUnrecoveredReadError{kSenseMediumError, 0x11, 0x00};
 inline constexpr Sense kInvalidOpcode{kSenseIllegalRequest, 0x20, 0x00};
 inline constexpr Sense kLbaOutOfRange{kSenseIllegalRequest, 0x21, 0x00};
 inline constexpr Sense kInvalidFieldInCdb{kSenseIllegalRequest, 0x24, 0x00};
+inline constexpr Sense kLogicalUnitNotSupported{kSenseIllegalRequest, 0x25, 0x00};
 inline constexpr Sense kIllegalModeForTrack{kSenseIllegalRequest, 0x64, 0x00};
 
 // Fixed-format sense data (response code 0x70, additional length 10); the information field,

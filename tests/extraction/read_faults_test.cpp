@@ -48,6 +48,20 @@ TEST_F(Extraction, AudioPregapAtTheEndOfADataTrackIsNotUnreadable) {
     }
 }
 
+// The same for an audio track whose last sectors (before the 225-sector cut) are a data track's
+// INDEX 00: READ CD asking for CD-DA is refused them.
+TEST_F(Extraction, DataPregapAtTheEndOfAnAudioTrackIsNotUnreadable) {
+    make_disc({{TrackKind::audio, 75}, {TrackKind::mode1_2352, 100, 300}});  // track 2: INDEX 00 at 75, 01 at 375
+    Outcome result = run(kPalvane);
+    Bytes expected = wav_header(150), sound = audio(0, 75);
+    expected.insert(expected.end(), sound.begin(), sound.end());
+    expected.resize(44 + 150 * 2352);
+    EXPECT_EQ(file("01.wav"), expected);
+    EXPECT_TRUE(result.output.ends_with(
+        "Track 01: the last 75 sectors are the next track's data pregap; they are zero in 01.wav.\n"))
+        << result.output;
+}
+
 TEST_F(Extraction, SectorThatReadsOnTheRetryIsNotReported) {
     make_disc({{TrackKind::audio, 50}});
     Outcome result = run(kPalvane, "?flaky=5-7x1");
@@ -71,14 +85,21 @@ TEST_F(Extraction, FolderWhereFilesCannotBeCreated) {
     for (const char* name : {"01.wav", "02.wav", "03.iso"}) EXPECT_TRUE(fs::is_empty(out / name));
 }
 
+// A write that fails, in a chunk or only when the file is closed (a header-only file stays in the
+// stream's buffer until then).
 TEST_F(Extraction, FailedWriteIsReportedAndTheNextTrackWritten) {
-    make_disc({{TrackKind::audio, 50}, {TrackKind::audio, 50}});
-    fs::create_symlink("/dev/full", out / "01.wav");
-    Outcome result = run(kPalvane);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("Track 01: 01.wav could not be written; the next run writes it again.\n"),
-              std::string::npos);
-    EXPECT_EQ(file("02.wav"), wav(50, 100));
+    make_disc({{TrackKind::audio, 50}, {TrackKind::audio, 100}, {TrackKind::mode1_2048, 50}});  // 02.wav: header only
+    for (const char* full : {"01.wav", "02.wav"}) {
+        fs::remove_all(out);
+        fs::create_directory(out);
+        fs::create_symlink("/dev/full", out / full);
+        Outcome result = run(kPalvane);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.output.find(std::string("Track 0") + full[1] + ": " + full +
+                                     " could not be written; the next run writes it again.\n"),
+                  std::string::npos) << result.output;
+    }
+    EXPECT_EQ(file("01.wav"), wav(0, 50));
 }
 
 }  // namespace

@@ -39,12 +39,13 @@ std::uint8_t data_area[2048];
 }
 
 std::uint8_t* data_sector_buffer = data_area;
-AspiDevice selected_device{};
+AspiDevice selected_device{1, 2, 3};  // a unit past LUN 0, so that commands must name it
 CommandSense last_failure_sense{};
 
-int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int, const std::uint8_t* cdb,
+int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int lun, const std::uint8_t* cdb,
                      std::uint8_t cdb_length) {
     if (cdb[0] == 0x28) {  // READ(10): every byte is the low byte of the LBA
+        if (cdb[1] >> 5 != lun) return 0;  // as a unit refuses a command naming another
         std::memset(buffer, cdb[5], length);
         return 1;
     }

@@ -1,5 +1,6 @@
-// The library operations the extraction code calls, scripted: a table of contents, a drive that
-// answers READ(10) with sectors whose bytes tell their LBA, and READ TOC replies in formats 1 and 2.
+// The library operations the extraction code calls, scripted: a table of contents, a drive at LUN 3
+// that answers READ(10) with sectors whose bytes tell their LBA (refusing a CDB that names another
+// unit), and READ TOC replies in formats 1 and 2.
 #pragma once
 
 #include <cstdint>

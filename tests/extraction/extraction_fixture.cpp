@@ -47,18 +47,17 @@ std::vector<std::string> Extraction::listing() const {
 }
 
 Bytes wav_header(std::int32_t count) {
-    const std::uint32_t size = static_cast<std::uint32_t>(count) * 2352;
-    auto le = [](std::uint32_t value, int bytes) {
-        Bytes result;
-        for (int i = 0; i < bytes; ++i) result.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        return result;
-    };
-    Bytes header;
-    auto add = [&header](const Bytes& part) { header.insert(header.end(), part.begin(), part.end()); };
-    auto text = [](const char* four) { return Bytes(four, four + 4); };
-    add(text("RIFF")), add(le(size + 36, 4)), add(text("WAVE")), add(text("fmt ")), add(le(16, 4));
-    add(le(1, 2)), add(le(2, 2)), add(le(44100, 4)), add(le(176400, 4)), add(le(4, 2)), add(le(16, 2));
-    add(text("data")), add(le(size, 4));
+    Bytes header = {'R', 'I', 'F', 'F', 0, 0, 0, 0,                      // RIFF size: data size + 36
+                    'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,  // format chunk of 16 bytes
+                    1, 0, 2, 0,                                          // PCM, two channels
+                    0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00,      // 44100 Hz, 176400 bytes/s
+                    4, 0, 16, 0,                                         // block align, bits per sample
+                    'd', 'a', 't', 'a', 0, 0, 0, 0};                     // data size
+    const auto size = static_cast<std::uint32_t>(count) * 2352;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<std::uint8_t>((size + 36) >> (8 * i));
+        header[40 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    }
     return header;
 }
 

@@ -79,21 +79,6 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
 INSTANTIATE_TEST_SUITE_P(Discs, TrackEndsOnDiscs, ::testing::ValuesIn(kTrackEnds),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST_F(Extraction, WavHeaderFields) {
-    make_disc({{TrackKind::audio, 300}});
-    run(kPalvane);
-    const Bytes expected = {
-        'R', 'I', 'F', 'F', 0x64, 0xC4, 0x0A, 0x00,              // 300 * 2352 + 36
-        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,     // format chunk of 16 bytes
-        1, 0, 2, 0,                                              // PCM, two channels
-        0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00,          // 44100 Hz, 176400 bytes/s
-        4, 0, 16, 0,                                             // block align, bits per sample
-        'd', 'a', 't', 'a', 0x40, 0xC4, 0x0A, 0x00};             // 300 * 2352
-    Bytes written = file("01.wav");
-    ASSERT_EQ(written.size(), 44u + 300 * 2352);
-    EXPECT_EQ(Bytes(written.begin(), written.begin() + 44), expected);
-}
-
 TEST_F(Extraction, TrackTooShortForTheDataGapGivesAnEmptyFile) {
     make_disc({{TrackKind::audio, 100}, {TrackKind::mode1_2048, 100}});
     Outcome result = run(kPalvane);

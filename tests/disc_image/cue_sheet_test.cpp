@@ -39,7 +39,7 @@ Bytes raw_at(disc_image::Disc& disc, std::int32_t lba) {
 
 TEST(CueSheet, OneFileWithGapsFlagsAndLooseSpelling) {
     TempDir dir;
-    dir.write_zeros("one.bin", 2352 * 100);
+    dir.write("one.bin", std::string(2352 * 100, '\0'));
     dir.write("one.cue",
               "\xEF\xBB\xBFREM a comment\r\nCATALOG 0000000000000\r\nfile \"one.bin\" binary\r\n"
               "  track 01 audio\r\n    title \"x y\"\r\n    index 01 00:00:00\r\n    postgap 00:00:05\r\n"
@@ -115,7 +115,7 @@ TEST(CueSheet, FileNamedInAnotherCaseWithTwoCandidates) {
 
 TEST(CueSheet, SessionsAndAPlainIso) {
     TempDir dir;
-    dir.write_zeros("s.bin", 2352 * 300);
+    dir.write("s.bin", std::string(2352 * 300, '\0'));
     dir.write("s.cue", "REM SESSION 01\nFILE s.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
                        "REM SESSION 02\nTRACK 02 MODE2/2352\nINDEX 00 00:01:00\nINDEX 01 00:02:00\n");
     disc_image::Disc disc = load(dir / "s.cue");
@@ -126,7 +126,7 @@ TEST(CueSheet, SessionsAndAPlainIso) {
     EXPECT_EQ(disc.track_at(11399), nullptr);
     EXPECT_NE(disc.track_at(11400), nullptr);
 
-    dir.write_zeros("plain.ISO", 2048 * 16);
+    dir.write("plain.ISO", std::string(2048 * 16, '\0'));
     disc_image::Disc iso = load(dir / "plain.ISO");
     expect_layout(iso, {{1, 1, 0, 0, 16}});
     EXPECT_EQ(iso.tracks()[0].mode, TrackMode::mode1_2048);

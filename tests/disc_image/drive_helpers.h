@@ -5,11 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "emulated_drive.h"
+#include "program_run.h"
 #include "scsi_commands.h"
 
 namespace disc_image_test {
@@ -20,35 +20,13 @@ using test_support::read_cd_cdb;
 using test_support::read_toc_cdb;
 
 // A fresh folder for the images of one test, removed afterwards.
-class TempDir {
+class TempDir : program_test::Workspace {
 public:
-    TempDir() {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "test";
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = std::filesystem::temp_directory_path() / ("disc_image_" + name + "_" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
+    std::filesystem::path path() const { return images(); }
+    std::filesystem::path operator/(const std::string& name) const { return images() / name; }
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(images() / name, std::ios::binary) << bytes;
     }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(path_ / name, std::ios::binary) << text;
-    }
-    void write_zeros(const std::string& name, std::size_t size) const {
-        std::ofstream out(path_ / name, std::ios::binary);
-        std::string zeros(size, '\0');
-        out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-    }
-
-private:
-    std::filesystem::path path_;
 };
 
 // Runs one command with a data-in buffer of the given size.

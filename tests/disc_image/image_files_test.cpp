@@ -1,4 +1,6 @@
 // Reads through the window give a file's bytes wherever they fall, and nothing past its end.
+#include <random>
+
 #include "drive_helpers.h"
 #include "image_files.h"
 

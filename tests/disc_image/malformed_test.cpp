@@ -92,7 +92,7 @@ TEST_P(MalformedImage, IsReportedOnceAndServedAsNoDisc) {
     const Malformed& bad = GetParam();
     TempDir dir;
     dir.write(bad.image, bad.text);
-    if (bad.bin_size > 0) dir.write_zeros("d.bin", bad.bin_size);
+    if (bad.bin_size > 0) dir.write("d.bin", std::string(bad.bin_size, '\0'));
     if (!bad.wav.empty()) dir.write("d.wav", bad.wav);
 
     auto loaded = disc_image::load_image(dir / bad.image);

@@ -133,7 +133,7 @@ TEST(NoDisc, EveryMediumCommandIsNotReadyButInquiryAnswers) {
 
 TEST(Flags, ControlNibbleCarriesFlagsAndDataBit) {
     TempDir dir;
-    dir.write_zeros("f.bin", 2352 * 20);
+    dir.write("f.bin", std::string(2352 * 20, '\0'));
     dir.write("f.cue", "FILE f.bin BINARY\nTRACK 01 AUDIO\nFLAGS DCP PRE\nINDEX 01 00:00:00\n"
                        "TRACK 02 AUDIO\nFLAGS 4CH\nINDEX 01 00:00:10\nTRACK 03 MODE1/2352\nFLAGS DCP\nINDEX 01 00:00:15\n");
     auto drive = disc_image::EmulatedDrive::from_entry((dir / "f.cue").string());

@@ -4,7 +4,7 @@
 // must be exactly the CD-ROM devices that answered, and a late completion must change nothing.
 #include <cstdio>
 
-#include "fuzz_input.h"
+#include "fuzz_harness.h"
 #include "library_support.h"
 
 int toc_listing_enabled = 0;
@@ -18,17 +18,17 @@ bool aspi_flag = false;
 int never_completed = 0;
 constexpr int kMaxNeverCompleted = 20000;
 
-struct Address {
-    int adapter, target, lun;
-};
 
 }  // namespace
 
 int use_aspi() { return aspi_flag ? 1 : 0; }
 
+static bool same(const AspiDevice& a, const AspiDevice& b) {
+    return a.host_adapter == b.host_adapter && a.target == b.target && a.lun == b.lun;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);  // the library's messages
-    (void)quiet;
+    [[maybe_unused]] static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);  // the library's messages
     FuzzInput input(data, size);
     reset_library_state();
     scripted::reset();
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     script.support_info = input.number(2);
     for (int n = input.byte() % 5; n > 0; --n) script.host_adapters.push_back({input.byte() & 0x05u, input.byte()});
 
-    std::vector<Address> answered_cdrom;  // in the order the probes were sent
+    std::vector<AspiDevice> answered_cdrom;  // in the order the probes were sent
     script.aspi_exec = [&](const SRB_ExecSCSICmd& request) {
         const std::uint8_t how = input.byte();
         scripted::AspiReply reply;
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reply.returned == SS_PENDING && !reply.event_fires) ++never_completed;
         const bool completes = reply.returned != SS_PENDING || reply.event_fires;
         if (request.CDBByte[0] == 0x12 && completes && reply.srb_status == SS_COMP && (reply.data[0] & 0x1F) == 5)
-            answered_cdrom.push_back({request.SRB_HaId, request.SRB_Target, request.SRB_Lun});
+            answered_cdrom.push_back(AspiDevice{request.SRB_HaId, request.SRB_Target, request.SRB_Lun});
         return reply;
     };
 
@@ -78,9 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             scan_failed = scan_failed || a >= static_cast<int>(script.host_adapters.size()) || script.host_adapters[a].returned != SS_COMP;
         const int expected = scan_failed ? 0 : std::min<int>(static_cast<int>(answered_cdrom.size()), kAspiDeviceSlots);
         FUZZ_CHECK(drive_count == expected);
-        for (int i = 0; i < expected; ++i)
-            FUZZ_CHECK(aspi_devices[i].host_adapter == answered_cdrom[i].adapter && aspi_devices[i].target == answered_cdrom[i].target &&
-                       aspi_devices[i].lun == answered_cdrom[i].lun);
+        FUZZ_CHECK(std::equal(answered_cdrom.begin(), answered_cdrom.begin() + expected, aspi_devices, same));
     }
 
     // The layer completes what it still holds: the library must still own those records.
@@ -90,8 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const scripted::HeldRequest& request : scripted::held_requests())
         if (request.request->CDBByte[0] == 0x12) held.push_back(request.request);
     for (SRB_ExecSCSICmd* request : held) FUZZ_CHECK(scripted::complete_late(request));
-    for (int i = 0; i < kAspiDeviceSlots; ++i)
-        FUZZ_CHECK(found[i].host_adapter == aspi_devices[i].host_adapter && found[i].target == aspi_devices[i].target &&
-                   found[i].lun == aspi_devices[i].lun);
+    FUZZ_CHECK(std::equal(std::begin(found), std::end(found), aspi_devices, same));
     return 0;
 }

@@ -2,13 +2,10 @@
 // table, its accessors, the "TOC" listing and the packed track list; formats 2 and 1 into the
 // extraction programs' track ends. The input is a flag byte (bit 0: listing on), 2 bytes of
 // format 0 reply length, that reply, 16 bytes of format 1 reply, and the format 2 reply.
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "fuzz_input.h"
+#include "fuzz_harness.h"
 #include "library_support.h"
 #include "track_end.h"
 #include "track_list.h"
@@ -18,13 +15,10 @@ int use_aspi() { return 0; }
 
 namespace {
 
-std::uint32_t be32(const std::vector<std::uint8_t>& reply, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = at; i < at + 4; ++i) value = value << 8 | (i < reply.size() ? reply[i] : 0);
-    return value;
+std::uint32_t at(const std::vector<std::uint8_t>& reply, std::size_t i) { return i < reply.size() ? reply[i] : 0; }
+std::uint32_t be32(const std::vector<std::uint8_t>& reply, std::size_t i) {
+    return at(reply, i) << 24 | at(reply, i + 1) << 16 | at(reply, i + 2) << 8 | at(reply, i + 3);
 }
-
-std::uint8_t at(const std::vector<std::uint8_t>& reply, std::size_t i) { return i < reply.size() ? reply[i] : 0; }
 
 // What a table of contents (as the 1024-byte buffer holds it) must be to be used: every
 // descriptor that the last track number implies within the data length, at most 99 tracks,
@@ -50,9 +44,8 @@ void check_table(const std::vector<std::uint8_t>& reply) {
         const auto lba = static_cast<std::int32_t>(be32(reply, 8 + 8 * (i - 1)));
         const bool data = (reply[4 + 8 * (i - 1) + 1] & 0x04) != 0;
         const std::uint32_t msf = CDIF_GetTrackMSF(i);
-        FUZZ_CHECK(CDIF_GetTrackLBA(i) == lba);
-        FUZZ_CHECK(static_cast<std::int32_t>(((msf >> 24) * 60 + (msf >> 16 & 0xFF)) * 75 + (msf >> 8 & 0xFF)) - 150 == lba);
-        FUZZ_CHECK((msf & 0xFF) == (data ? 4u : 0u));
+        FUZZ_CHECK(CDIF_GetTrackLBA(i) == lba && (msf & 0xFF) == (data ? 4u : 0u) &&
+                   static_cast<std::int32_t>(((msf >> 24) * 60 + (msf >> 16 & 0xFF)) * 75 + (msf >> 8 & 0xFF)) - 150 == lba);
         if (i >= kTrackRecords) continue;
         const TrackRecord& record = track_list.records[i];
         FUZZ_CHECK(track_record_lba(record) == lba && record.audio == (i <= last && !data ? 1 : 0));
@@ -105,13 +98,8 @@ void check_track_ends(const std::vector<std::uint8_t>& sessions, const std::vect
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // The listing is written in a folder of its own, removed at exit.
-    static struct ListingFolder {
-        std::string path = (std::filesystem::temp_directory_path() / "cdif-fuzz-XXXXXX").string();
-        bool entered = mkdtemp(path.data()) != nullptr && chdir(path.c_str()) == 0;
-        ~ListingFolder() { std::filesystem::remove_all(path); }
-    } folder;
-    FUZZ_CHECK(folder.entered);
+    static const bool entered = chdir(scratch_folder().c_str()) == 0;  // where the listing is written
+    FUZZ_CHECK(entered);
     FuzzInput input(data, size);
     toc_listing_enabled = input.byte() & 1;
     const std::vector<std::uint8_t> toc = input.bytes(input.number(2));

@@ -20,6 +20,18 @@ abort() {  # a failure after which nothing else can be checked
     fail "$*"
     finish
 }
+require_tools() {  # require_tools <tool>...: a missing tool is a failure, never a skip
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
+    done
+}
+build_targets() {  # build_targets <build folder> <log> <target>...: builds them or aborts with the log's end
+    local folder=$1 log=$2
+    shift 2
+    cmake --build "$folder" -j"${JOBS:-$(nproc)}" --target "$@" >"$log" 2>&1 ||
+        { tail -n 30 "$log"; abort "$* do not build (see $log)"; }
+}
 adopt() {  # adopt <what>: takes over the lines and the tally of a check that ran elsewhere (stdin)
     local line closed=
     while IFS= read -r line; do

@@ -93,10 +93,8 @@ guest_disc_sectors() { echo $(($(stat -c %s "$(guest_disc "$1")") / 2048)); }
 guest_prepare() {
     guest_work=$1
     guest_share=${2:-}
-    local tool index name bus sizes module
-    for tool in qemu-system-x86_64 cpio xorriso od sha256sum; do
-        command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
-    done
+    local index name bus sizes module
+    require_tools qemu-system-x86_64 cpio xorriso od sha256sum
     if [ ! -x /bin/busybox ] || LC_ALL=C readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter'; then
         abort "no static busybox at /bin/busybox (package busybox-static)"
     fi

@@ -27,9 +27,7 @@ source "$here/../tally.sh"
 source "$here/../guest/harness.sh"
 
 # --- What the check needs on this machine ---------------------------------------------------
-for tool in cmake wine wineserver i686-w64-mingw32-objdump cmp truncate; do
-    command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
-done
+require_tools cmake wine wineserver i686-w64-mingw32-objdump cmp truncate
 command -v i686-w64-mingw32-g++-win32 >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null ||
     abort "i686-w64-mingw32-g++ is missing (scripts/install-deps.sh installs g++-mingw-w64-i686)"
 
@@ -50,8 +48,7 @@ if [ ! -f "$linux_build/CMakeCache.txt" ]; then
     cmake -S "$source_dir" -B "$linux_build" -DCMAKE_BUILD_TYPE=Debug >"$linux_build.log" 2>&1 ||
         abort "the Linux build does not configure (see $linux_build.log)"
 fi
-cmake --build "$linux_build" -j"$jobs" --target "${programs[@]}" sample_discs >"$linux_build.log" 2>&1 ||
-    abort "the Linux programs and the sample discs do not build (see $linux_build.log)"
+build_targets "$linux_build" "$linux_build.log" "${programs[@]}" sample_discs
 
 # The executables: 32-bit console programs that need no DLL beyond the system's.
 for program in "${programs[@]}"; do

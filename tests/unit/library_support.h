@@ -1,34 +1,113 @@
-// What the unit tests share: a fixture that gives each case a fresh library and platform,
-// one that runs a case inside a fresh temporary directory, and READ TOC replies.
+// What the unit tests share: a scripted platform, a fresh library for each case, READ TOC replies.
+// The scripted platform records every call with its arguments and request record; its results
+// come from the script each test fills. Like a real system it refuses what a port driver or an
+// ASPI layer would refuse, so a malformed request fails in every test, not in one that restates
+// the record: another control code, a pass-through block of another length or with its sense area
+// outside it, a CDB whose LUN bits name a unit other than the one addressed, a GetVersionExA
+// record of another size. Data reaches the buffer only of a command marked data-in, and an ASPI
+// request not marked for event notification never signals its event.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <filesystem>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cdif_internal.h"
-#include "scripted_platform.h"
+
+namespace scripted {
+
+// One recorded call: the name, root or path argument, the others as integers, the request record.
+struct Call {
+    std::string function, text;
+    std::vector<std::uintptr_t> args;
+    std::vector<std::uint8_t> record;
+};
+
+template <typename Record>
+Record record_of(const Call& call) {
+    Record record{};
+    if (!call.record.empty()) std::memcpy(&record, call.record.data(), std::min(sizeof record, call.record.size()));
+    return record;
+}
+
+// How a pass-through call ends; the data is copied to DataBuffer, at most DataTransferLength bytes.
+struct PassThroughReply {
+    BOOL result = TRUE;
+    std::uint8_t scsi_status = 0;
+    std::vector<std::uint8_t> data = {};
+};
+using PassThroughHandler = std::function<PassThroughReply(HANDLE device, const SCSI_PASS_THROUGH_DIRECT&)>;
+
+// How the ASPI layer answers one SRB_ExecSCSICmd.
+struct AspiReply {
+    DWORD returned = SS_COMP;           // SS_PENDING: the request completes on the wait for its event
+    std::uint8_t srb_status = SS_COMP;  // written at completion, with the data
+    std::vector<std::uint8_t> data = {};
+    bool event_fires = true;  // pending requests only: false keeps the request held forever
+};
+using AspiHandler = std::function<AspiReply(const SRB_ExecSCSICmd&)>;
+
+struct HostAdapter {
+    DWORD returned = SS_COMP;
+    std::uint8_t scsi_id = 7;
+};
+
+// A pending request the ASPI layer still holds.
+struct HeldRequest {
+    SRB_ExecSCSICmd* request;
+    HANDLE event;  // null when the request asked for no event
+    AspiReply reply;
+};
+
+struct Script {
+    BOOL version_result = TRUE;
+    DWORD platform_id = VER_PLATFORM_WIN32_NT;
+    std::string drive_strings;         // what GetLogicalDriveStringsA writes, zero bytes included
+    std::map<char, UINT> drive_types;  // GetDriveTypeA by letter; others are fixed disks
+    std::deque<HANDLE> open_results;   // CreateFileA results in order; then fresh handles
+    PassThroughHandler pass_through;   // unset: status GOOD, no data
+
+    bool aspi_present = false;  // LoadLibraryA("WNASPI32.DLL") finds a module, with both entry points
+    bool has_support_info = true;
+    bool has_send_command = true;
+    DWORD support_info = 0;
+    std::vector<HostAdapter> host_adapters;   // SC_HA_INQUIRY by adapter; others fail
+    AspiHandler aspi_exec;                    // unset: completes at once, SS_COMP, no data
+    std::vector<std::uint8_t> failure_sense;  // the sense of commands that do not end well
+    DWORD abort_result = SS_COMP;
+    DWORD unfired_wait_result = WAIT_TIMEOUT;  // a limited wait for an event that does not fire
+};
+
+// Clears the script, the record of calls and the held requests.
+void reset();
+Script& script();
+const std::vector<Call>& calls();
+std::vector<Call> calls_to(std::string_view function);
+std::vector<HeldRequest>& held_requests();
+void add_drive(char letter, UINT type);  // a root "X:\" of that type
+std::string opened_path(HANDLE handle);  // empty for a handle CreateFileA did not give
+// Completes a held request late, as the layer would. False when none is held at that address.
+bool complete_late(SRB_ExecSCSICmd* request);
+
+}  // namespace scripted
 
 // Puts every process-wide variable of the library back to its value at process start.
 void reset_library_state();
 
 class LibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-};
-
-// Runs each case in a fresh temporary directory, the working directory of the "TOC" listing.
-class InTempDirectory : public LibraryTest {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    std::string read_file(const std::string& name) const;
-
-    std::filesystem::path previous_;
-    std::filesystem::path directory_;
+    void SetUp() override {
+        reset_library_state();
+        scripted::reset();
+    }
 };
 
 struct TrackSpec {
@@ -39,9 +118,5 @@ struct TrackSpec {
 // A well-formed READ TOC reply (format 0, LBA): tracks 1 to n, then the lead-out.
 std::vector<std::uint8_t> toc_reply(const std::vector<TrackSpec>& tracks, TrackSpec lead_out);
 
-// Makes the scripted ASPI layer the library's transport, as CDIF_Init would after loading it,
-// and starts the script and the record of calls afresh.
+// Makes the scripted ASPI layer the library's transport, as CDIF_Init would after loading it.
 void use_scripted_aspi_layer();
-
-// A pass-through handler that answers READ TOC with the reply and fails everything else.
-scripted::PassThroughHandler answer_read_toc(std::vector<std::uint8_t> reply);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulated_drive.h"
@@ -18,43 +19,38 @@ using test_support::Bytes;
 using test_support::read10_cdb;
 using test_support::read_cd_cdb;
 using test_support::read_toc_cdb;
+using Files = std::vector<std::pair<std::string, std::string>>;  // name and content of each file
 
 // A fresh folder for the images of one test, removed afterwards.
-class TempDir : program_test::Workspace {
-public:
-    std::filesystem::path path() const { return images(); }
+struct TempDir : program_test::Workspace {
     std::filesystem::path operator/(const std::string& name) const { return images() / name; }
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(images() / name, std::ios::binary) << bytes;
+    void write(const Files& files) const {
+        for (const auto& [name, content] : files) {
+            std::filesystem::create_directories((images() / name).parent_path());
+            std::ofstream(images() / name, std::ios::binary) << content;
+        }
     }
 };
 
-// Runs one command with a data-in buffer of the given size.
+// One command's reply and the data it reported, from a data-in buffer of the given size.
 struct Answer {
     disc_image::CommandReply reply;
-    Bytes data;  // the bytes the drive reported, data_length of them
+    Bytes data;
 };
 
-inline Answer run(disc_image::EmulatedDrive& drive, const Bytes& cdb, std::size_t buffer = 65536) {
-    Bytes data(buffer, 0xEE);
-    Answer result;
-    result.reply = drive.execute(cdb, data);
-    EXPECT_LE(result.reply.data_length, buffer);
-    data.resize(std::min<std::size_t>(result.reply.data_length, buffer));
-    result.data = std::move(data);
-    return result;
+inline Answer run(disc_image::EmulatedDrive& drive, const Bytes& cdb, std::size_t buffer = 4 * 2352) {
+    Answer answer{{}, Bytes(buffer, 0xEE)};
+    answer.reply = drive.execute(cdb, answer.data);
+    EXPECT_LE(answer.reply.data_length, buffer);
+    answer.data.resize(std::min<std::size_t>(answer.reply.data_length, buffer));
+    return answer;
 }
 
-// CHECK CONDITION with this key, ASC and ASCQ in fixed-format sense.
-inline testing::AssertionResult has_sense(const disc_image::CommandReply& reply, int key, int asc, int ascq) {
-    if (reply.status != disc_image::kStatusCheckCondition)
-        return testing::AssertionFailure() << "status " << int(reply.status) << ", not CHECK CONDITION";
-    if ((reply.sense[0] & 0x7F) != 0x70 || reply.sense[7] != 10)
-        return testing::AssertionFailure() << "not fixed-format sense";
-    if (reply.sense[2] != key || reply.sense[12] != asc || reply.sense[13] != ascq)
-        return testing::AssertionFailure() << std::hex << "sense " << int(reply.sense[2]) << "/" << int(reply.sense[12])
-                                           << "/" << int(reply.sense[13]);
-    return testing::AssertionSuccess();
+// 0 for GOOD; the sense key, ASC and ASCQ of a CHECK CONDITION as 0xKKAAQQ; -1 for other status.
+inline int sense(const disc_image::CommandReply& reply) {
+    if (reply.status == disc_image::kStatusGood) return 0;
+    if (reply.status != disc_image::kStatusCheckCondition) return -1;
+    return reply.sense[2] << 16 | reply.sense[12] << 8 | reply.sense[13];
 }
 
 }  // namespace disc_image_test

@@ -19,6 +19,7 @@ struct TrackSpec {
                               // lead-out, 6900 after a later one's
     int pregap = 0;           // PREGAP sectors before INDEX 00/01 (silence or zeros, not in the bin file)
     int postgap = 0;          // POSTGAP sectors after the track (not in the bin file)
+    const char* flags = "";   // the words of a FLAGS line, none when empty
 };
 
 struct BuiltTrack {

@@ -3,7 +3,6 @@
 // a WAVE file's size is followed by 2 bytes giving a length and that many bytes of its header.
 // The files read as zeros past what the input gives.
 #include <fstream>
-#include <optional>
 
 #include "disc.h"
 #include "fuzz_harness.h"
@@ -13,8 +12,6 @@
 using namespace disc_image;
 
 namespace {
-
-constexpr std::uint32_t kDefaultFileSize = 2352 * 100;
 
 // Every image file is one sparse file of 4 GiB of zeros.
 const std::filesystem::path& zeros() {
@@ -27,54 +24,48 @@ const std::filesystem::path& zeros() {
     return path;
 }
 
-// The layout: tracks in order without overlap, each session starting at its first track.
-void check_disc(const Disc& disc, const CueSheet& sheet) {
-    const std::vector<Track>& tracks = disc.tracks();
-    FUZZ_CHECK(tracks.size() == sheet.tracks.size());
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        FUZZ_CHECK(tracks[t].first >= 0 && tracks[t].first <= tracks[t].start && tracks[t].start < tracks[t].after);
-        if (t + 1 < tracks.size()) FUZZ_CHECK(tracks[t].after <= tracks[t + 1].first);
-    }
-    FUZZ_CHECK(disc.lead_out() == tracks.back().after && disc.lead_out() <= kMaxLeadOut);
-    for (const Session& session : disc.sessions()) {
-        FUZZ_CHECK(session.first_track < tracks.size() && tracks[session.first_track].session == session.number &&
-                   (session.first_track == 0 || tracks[session.first_track - 1].session < session.number));
-    }
-}
-
-// The drive's table of contents is the layout's (which the checks above make one the library
-// accepts). Each track's first sector reads; the lead-out does not.
-void check_drive(MmcDrive& drive, const std::vector<Track>& tracks, std::int32_t lead_out) {
-    GuardedReply toc = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
-    FUZZ_CHECK(toc.reply.status == kStatusGood && toc.data.size() == 4 + 8 * (tracks.size() + 1));
-    for (std::size_t k = 0; k <= tracks.size(); ++k)
-        FUZZ_CHECK(get_be(toc.data, 4 + 8 * k + 4, 4) == std::uint32_t(k < tracks.size() ? tracks[k].start : lead_out));
-    auto read_cd = [&](std::int32_t lba) {
-        auto a = static_cast<std::uint32_t>(lba);
-        return run_guarded(drive, {0xBE, 0, std::uint8_t(a >> 24), std::uint8_t(a >> 16), std::uint8_t(a >> 8),
-                                   std::uint8_t(a), 0, 0, 1, 0xF8, 0, 0}, 2352);
-    };
-    for (const Track& track : tracks) FUZZ_CHECK(read_cd(track.start).data.size() == 2352);
-    FUZZ_CHECK(read_cd(lead_out).reply.sense[12] == 0x21);
-}
-
-// The samples of a WAVE file of size bytes that starts with head: a data chunk the header
-// walk reached, within the file.
-std::optional<WaveData> check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size) {
-    auto byte = [&](std::uint64_t at) -> std::uint64_t { return at < head.size() ? head[at] : 0; };
+// The data chunk of a WAVE file of size bytes that starts with head (zeros after it): one that the
+// header walk read, its id and length just before it (in head, as zeros make no chunk).
+bool check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size, WaveData& samples) {
     auto found = find_wave_data(
         [&](std::uint64_t offset, std::span<std::uint8_t> out) {
             FUZZ_CHECK(offset + out.size() <= size);
-            for (std::size_t i = 0; i < out.size(); ++i) out[i] = byte(offset + i);
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = offset + i < head.size() ? head[offset + i] : 0;
             return true;
         },
         size);
-    const WaveData* samples = std::get_if<WaveData>(&found);
-    if (samples == nullptr) return std::nullopt;
-    const std::uint64_t at = samples->offset;
-    FUZZ_CHECK(at >= 44 && samples->length <= size - at && byte(at - 8) == 'd' && byte(at - 7) == 'a' && byte(at - 6) == 't' && byte(at - 5) == 'a' &&
-               samples->length == (byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | byte(at - 1) << 24));
-    return *samples;
+    if (!std::holds_alternative<WaveData>(found)) return false;
+    samples = std::get<WaveData>(found);
+    const std::size_t at = samples.offset;
+    FUZZ_CHECK(at >= 44 && at <= head.size() && samples.length <= size - at &&
+               std::equal(&head[at - 8], &head[at - 4], "data") &&
+               samples.length == (head[at - 4] | head[at - 3] << 8 | head[at - 2] << 16 | std::uint32_t{head[at - 1]} << 24));
+    return true;
+}
+
+// Tracks in order without overlap, each session opened by its first track, and a drive whose table
+// of contents is that layout: each track's first sector reads, the lead-out does not.
+void check_disc(Disc& disc) {
+    const std::vector<Track> tracks = disc.tracks();
+    const std::int32_t lead_out = disc.lead_out();
+    for (std::size_t t = 0; t < tracks.size(); ++t)
+        FUZZ_CHECK(tracks[t].first >= 0 && tracks[t].first <= tracks[t].start && tracks[t].start < tracks[t].after &&
+                   tracks[t].after <= (t + 1 < tracks.size() ? tracks[t + 1].first : lead_out));
+    FUZZ_CHECK(lead_out == tracks.back().after && lead_out <= kMaxLeadOut);
+    for (const Session& session : disc.sessions())
+        FUZZ_CHECK(session.first_track < tracks.size() && tracks[session.first_track].session == session.number &&
+                   (session.first_track == 0 || tracks[session.first_track - 1].session < session.number));
+
+    MmcDrive drive(std::move(disc), FaultPlan(), true);
+    GuardedReply toc = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
+    FUZZ_CHECK(toc.reply.status == kStatusGood && toc.data.size() == 4 + 8 * (tracks.size() + 1));
+    for (std::size_t k = 0; k <= tracks.size(); ++k) {
+        const auto lba = static_cast<std::uint32_t>(k < tracks.size() ? tracks[k].start : lead_out);
+        FUZZ_CHECK(get_be(toc.data, 4 + 8 * k + 4, 4) == lba);
+        GuardedReply sector = run_guarded(drive, {0xBE, 0, std::uint8_t(lba >> 24), std::uint8_t(lba >> 16),
+                                                  std::uint8_t(lba >> 8), std::uint8_t(lba), 0, 0, 1, 0xF8, 0, 0}, 2352);
+        FUZZ_CHECK(k < tracks.size() ? sector.data.size() == 2352 : sector.reply.sense[12] == 0x21);
+    }
 }
 
 }  // namespace
@@ -89,20 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint64_t> sizes;
     for (std::size_t f = 0; f < sheet->files.size(); ++f) {
         FUZZ_CHECK(!files.open(zeros()));
-        sizes.push_back(input.empty() ? kDefaultFileSize : input.number(4));
+        sizes.push_back(input.empty() ? 2352 * 100 : input.number(4));
         if (sheet->files[f].type != FileType::wave) continue;
-        std::optional<WaveData> samples = check_wave(input.bytes(input.number(2)), sizes.back());
-        if (!samples) return 0;
-        files.narrow(f, samples->offset, samples->length);
-        sizes.back() = samples->length;
+        WaveData samples;
+        if (!check_wave(input.bytes(input.number(2)), sizes.back(), samples)) return 0;
+        files.narrow(f, samples.offset, samples.length);
+        sizes.back() = samples.length;
     }
     auto laid_out = lay_out_cue_sheet(*sheet, "fuzz.cue", std::move(files), sizes);
-    if (Disc* disc = std::get_if<Disc>(&laid_out)) {
-        check_disc(*disc, *sheet);
-        const std::vector<Track> tracks = disc->tracks();
-        const std::int32_t lead_out = disc->lead_out();
-        MmcDrive drive(std::move(*disc), FaultPlan(), true);
-        check_drive(drive, tracks, lead_out);
-    }
+    if (Disc* disc = std::get_if<Disc>(&laid_out)) check_disc(*disc);
     return 0;
 }

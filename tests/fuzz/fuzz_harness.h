@@ -8,62 +8,57 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "emulated_drive.h"
 
-// A broken invariant: named on standard error, then the process aborts so that the fuzzer
-// keeps the input.
-#define FUZZ_CHECK(condition)                                                            \
-    do {                                                                                 \
-        if (!(condition)) {                                                              \
-            std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                \
-        }                                                                                \
-    } while (0)
+// A broken invariant: named on standard error, then the process aborts so that the fuzzer keeps
+// the input.
+#define FUZZ_CHECK(condition) ((condition) ? void() : fuzz_broken(__FILE__, __LINE__, #condition))
+[[noreturn]] inline void fuzz_broken(const char* file, int line, const char* condition) {
+    std::fprintf(stderr, "%s:%d: broken: %s\n", file, line, condition);
+    std::abort();
+}
 
-// Reads a fuzz input front to back; past its end every read gives zeros.
+// Reads a fuzz input front to back; past its end, byte strings come short and numbers zero-filled.
 class FuzzInput {
 public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-    bool empty() const { return at_ == size_; }
-    std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::uint32_t number(int bytes) {
+    FuzzInput(const std::uint8_t* data, std::size_t size) : rest_(data, size) {}
+    bool empty() const { return rest_.empty(); }
+    std::vector<std::uint8_t> bytes(std::size_t count) {  // up to count bytes
+        const auto taken = rest_.first(std::min(count, rest_.size()));
+        rest_ = rest_.subspan(taken.size());
+        return {taken.begin(), taken.end()};
+    }
+    std::uint32_t number(std::size_t size) {  // big-endian
+        const std::vector<std::uint8_t> taken = bytes(size);
         std::uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) value = value << 8 | byte();
+        for (std::size_t i = 0; i < size; ++i) value = value << 8 | (i < taken.size() ? taken[i] : 0);
         return value;
     }
-    // Up to count bytes.
-    std::vector<std::uint8_t> bytes(std::size_t count) {
-        count = std::min(count, size_ - at_);
-        std::vector<std::uint8_t> result(data_ + at_, data_ + at_ + count);
-        at_ += count;
-        return result;
-    }
+    std::uint8_t byte() { return static_cast<std::uint8_t>(number(1)); }
     // The bytes up to the next stop byte (which is passed over), or to the end.
     std::string_view until(char stop) {
-        std::string_view rest(reinterpret_cast<const char*>(data_) + at_, size_ - at_);
-        std::size_t end = rest.find(stop);
-        at_ += end == std::string_view::npos ? rest.size() : end + 1;
-        return rest.substr(0, end);
+        const std::string_view text(reinterpret_cast<const char*>(rest_.data()), rest_.size());
+        const std::string_view taken = text.substr(0, text.find(stop));
+        rest_ = rest_.subspan(std::min(rest_.size(), taken.size() + 1));
+        return taken;
     }
 
 private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
+    std::span<const std::uint8_t> rest_;
 };
 
 // A folder of this process's own, made on first use and removed at exit.
 inline const std::filesystem::path& scratch_folder() {
     static struct Folder {
-        std::string path = (std::filesystem::temp_directory_path() / "cdif-fuzz-XXXXXX").string();
-        Folder() { FUZZ_CHECK(mkdtemp(path.data()) != nullptr); }
-        ~Folder() { std::filesystem::remove_all(path); }
+        std::string name = (std::filesystem::temp_directory_path() / "cdif-fuzz-XXXXXX").string();
+        Folder() { FUZZ_CHECK(mkdtemp(name.data()) != nullptr); }
+        ~Folder() { std::filesystem::remove_all(name); }
     } folder;
-    static const std::filesystem::path path = folder.path;
+    static const std::filesystem::path path = folder.name;
     return path;
 }
 
@@ -77,18 +72,13 @@ struct GuardedReply {
 // fixed-format sense with the latter.
 inline GuardedReply run_guarded(disc_image::EmulatedDrive& drive, const std::vector<std::uint8_t>& cdb,
                                 std::size_t length) {
-    constexpr std::size_t kGuard = 64;
-    constexpr std::uint8_t kFill = 0xA5;
-    std::vector<std::uint8_t> buffer(length + kGuard, kFill);
-    GuardedReply result;
-    result.reply = drive.execute(cdb, std::span<std::uint8_t>(buffer.data(), length));
-    FUZZ_CHECK(std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end(),
-                           [](std::uint8_t b) { return b == kFill; }));
-    FUZZ_CHECK(result.reply.data_length <= length);
-    if (result.reply.status != disc_image::kStatusGood)
-        FUZZ_CHECK(result.reply.status == disc_image::kStatusCheckCondition && (result.reply.sense[0] & 0x7F) == 0x70 &&
-                   result.reply.sense[7] == 10 && result.reply.sense[2] != 0);
-    buffer.resize(result.reply.data_length);
-    result.data = std::move(buffer);
-    return result;
+    std::vector<std::uint8_t> buffer(length + 64, 0xA5);
+    const disc_image::CommandReply reply = drive.execute(cdb, std::span(buffer).first(length));
+    FUZZ_CHECK(std::count(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end(), 0xA5) == 64);
+    FUZZ_CHECK(reply.data_length <= length);
+    if (reply.status != disc_image::kStatusGood)
+        FUZZ_CHECK(reply.status == disc_image::kStatusCheckCondition && (reply.sense[0] & 0x7F) == 0x70 &&
+                   reply.sense[7] == 10 && reply.sense[2] != 0);
+    buffer.resize(reply.data_length);
+    return {reply, buffer};
 }

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
             std::ifstream in(entry.path(), std::ios::binary);
-            std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            LLVMFuzzerTestOneInput(data.data(), data.size());
+            const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
             ++replayed;
         }
     }

@@ -1,0 +1,172 @@
+// The extraction code in-process, over the library's operations scripted: a table of contents, a
+// drive at LUN 3 that answers READ(10) with sectors whose bytes are the low byte of their LBA
+// (refusing a CDB that names another unit), and READ TOC replies in formats 1 and 2.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "cdif.h"
+#include "program_run.h"
+#include "track_end.h"
+#include "track_list.h"
+#include "tremick/tremick.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct Track {
+    std::int32_t lba;
+    bool audio;
+};
+
+std::vector<Track> toc;  // tracks 1 to n, then the lead-out
+Bytes full_toc_reply;    // READ TOC format 2; empty: refused
+Bytes session_info_reply;  // format 1; empty: refused
+std::uint8_t data_area[2048];
+
+// Sets the table, builds the track list from it and forgets what the drive said of its sessions.
+void load(std::vector<Track> tracks) {
+    toc = std::move(tracks);
+    session_table = {};
+    build_track_list();
+}
+
+}  // namespace
+
+int CDIF_GetLastTrack() { return static_cast<int>(toc.size()) - 1; }
+std::int32_t CDIF_GetTrackLBA(int i) { return toc[static_cast<std::size_t>(i - 1)].lba; }
+std::uint32_t CDIF_GetTrackMSF(int i) {
+    const auto a = static_cast<std::uint32_t>(CDIF_GetTrackLBA(i)) + 150;
+    return (a / 4500) << 24 | (a / 75 % 60) << 16 | (a % 75) << 8 | (toc[static_cast<std::size_t>(i - 1)].audio ? 0 : 4);
+}
+std::uint8_t* data_sector_buffer = data_area;
+AspiDevice selected_device{1, 2, 3};
+CommandSense last_failure_sense{};
+
+int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int lun, const std::uint8_t* cdb,
+                     std::uint8_t) {
+    if (cdb[0] == 0x28) {
+        if (cdb[1] >> 5 != lun) return 0;  // as a unit refuses a command naming another
+        std::memset(buffer, cdb[5], length);
+        return 1;
+    }
+    std::memset(buffer, 0, length);  // as the library does before each command
+    const Bytes& reply = cdb[2] == 2 ? full_toc_reply : session_info_reply;
+    std::copy_n(reply.begin(), std::min<std::size_t>(length, reply.size()), buffer);
+    return reply.empty() ? 0 : 1;
+}
+
+namespace {
+
+// Session 1: audio track 1 at 0, data track 2 at 1000, lead-out 1600. Session 2: audio tracks 3
+// at 13000 and 4 at 14000, lead-out 14600. Session 3: data track 5 at 21500, lead-out 22000.
+const std::vector<Track> kDisc = {{0, true}, {1000, false}, {13000, true}, {14000, true}, {21500, false},
+                                  {22000, false}};
+const std::vector<std::int32_t> kEnds = {1000 - 225, 1600, 14000, 14600, 22000};
+// Without a usable full table: format 1 names track 5 as the first track of the last session.
+const Bytes kSessionInfo = {0, 10, 1, 3, 0, 0x14, 5, 0, 0, 0, 0x53, 0xFC};
+const std::vector<std::int32_t> kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 11400, 22000};
+
+// A descriptor: session, ADR 1 with the control nibble, TNO 0, the point, then PMIN:PSEC:PFRAME.
+Bytes point(int session, int control, int point, std::int32_t lba) {
+    const std::int32_t time = lba + 150;
+    return {static_cast<std::uint8_t>(session), static_cast<std::uint8_t>(0x10 | control), 0,
+            static_cast<std::uint8_t>(point), 0, 0, 0, 0, static_cast<std::uint8_t>(time / 4500),
+            static_cast<std::uint8_t>(time / 75 % 60), static_cast<std::uint8_t>(time % 75)};
+}
+
+const Bytes kFullToc = [] {
+    Bytes reply = {0, 0, 1, 3};
+    for (const Bytes& d : {point(1, 0, 0xA0, 1 * 4500 - 150), point(1, 4, 0xA1, 2 * 4500 - 150),
+                           point(1, 4, 0xA2, 1600), point(1, 0, 1, 0), point(1, 4, 2, 1000),
+                           Bytes{1, 0x54, 0, 0xB0, 2, 0, 0, 3, 0x4F, 0x3B, 0x47},  // ADR 5: next program area
+                           point(2, 0, 0xA2, 14600), point(2, 0, 3, 13000), point(2, 0, 4, 14000),
+                           point(3, 4, 0xA2, 22000), point(3, 4, 5, 21500)})
+        reply.insert(reply.end(), d.begin(), d.end());
+    reply[1] = static_cast<std::uint8_t>(reply.size() - 2);
+    return reply;
+}();
+
+std::vector<std::int32_t> ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
+    full_toc_reply = std::move(full_toc);
+    session_info_reply = std::move(session_info);
+    load(kDisc);
+    std::vector<std::int32_t> result;
+    for (int track = 1; track <= 5; ++track) result.push_back(track_end(track));
+    return result;
+}
+
+TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
+    EXPECT_EQ(ends(kFullToc), kEnds);
+    EXPECT_EQ(ends({}), kFallbackEnds);
+    // Session information refused, or with the last session's start off the disc (LBA -150,
+    // 100:00:00): 225 sectors before every data track.
+    const std::vector<std::int32_t> data_gap_only = {1000 - 225, 13000, 14000, 21500 - 225, 22000};
+    EXPECT_EQ(ends({}, {}), data_gap_only);
+    for (const Bytes& start : {Bytes{0xFF, 0xFF, 0xFF, 0x6A}, Bytes{0x00, 0x06, 0xDD, 0x3A}}) {
+        Bytes info = kSessionInfo;
+        std::copy(start.begin(), start.end(), info.begin() + 8);
+        EXPECT_EQ(ends({}, info), data_gap_only);
+    }
+}
+
+TEST(TrackEnd, HostileFullTocIsRefused) {
+    const std::size_t track3 = 4 + 11 * 7;  // the descriptor of track 3
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> spoil;
+    } cases[] = {
+        {"length not whole descriptors", [](Bytes& r) { r[1] -= 1; }},
+        {"length beyond what arrived", [](Bytes& r) { r[1] += 11; }},
+        {"length beyond the buffer", [](Bytes& r) { r[0] = 0xFF; }},
+        {"first session after the last", [](Bytes& r) { r[2] = 4; }},
+        {"session 0", [&](Bytes& r) { r[track3] = 0; }},
+        {"seconds 60", [&](Bytes& r) { r[track3 + 9] = 60; }},
+        {"beyond 99:59:74", [&](Bytes& r) { r[track3 + 8] = 100; }},
+        {"before 00:02:00", [](Bytes& r) { r[4 + 11 * 3 + 9] = 1; }},
+        {"track elsewhere than format 0 has it", [&](Bytes& r) { r[track3 + 10] += 1; }},
+        {"track given twice", [&](Bytes& r) { r[track3 + 3] = 4; }},
+        {"track missing", [&](Bytes& r) { r[track3 + 3] = 0xA1; }},
+        {"sessions going back: track 3 in session 3", [&](Bytes& r) { r[track3] = 3; }},
+        {"lead-out missing", [](Bytes& r) { r[4 + 11 * 6 + 3] = 0xA0; }},
+        {"lead-out before its last track", [](Bytes& r) { r[4 + 11 * 6 + 9] = 0; }},
+        {"lead-out after the next session", [](Bytes& r) { r[4 + 11 * 2 + 8] = 3; }},
+        {"a format 0 reply", [](Bytes& r) { r = {0, 10, 1, 1, 0, 0x10, 1, 0, 0, 0, 0, 0}; }},
+    };
+    for (const auto& c : cases) {
+        Bytes reply = kFullToc;
+        c.spoil(reply);
+        EXPECT_EQ(ends(reply), kFallbackEnds) << c.what;
+    }
+}
+
+// tremick's track loop over tables no cue sheet can describe: a track without sectors gives an
+// empty file, which is complete; a track whose next record lies before it gives one too, which
+// never is.
+TEST(DataTracks, TracksWithoutSectors) {
+    program_test::Workspace space;
+    const fs::path previous = fs::current_path();
+    fs::current_path(space.work());
+    auto rip = [] {
+        testing::internal::CaptureStdout();
+        rip_data_tracks();
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    };
+    load({{100, false}, {100, false}, {300, false}, {200, true}, {400, false}});
+    EXPECT_EQ(rip().rfind("Reading Track 01 ( remainder 1 ).\nReading Track 02 ( remainder 3 ).\n", 0), 0u);
+    Bytes image;
+    for (int lba = 100; lba < 300; ++lba) image.insert(image.end(), 2048, static_cast<std::uint8_t>(lba));
+    EXPECT_EQ(program_test::read_file<Bytes>("02.iso"), image);
+    EXPECT_EQ(fs::file_size("01.iso") + fs::file_size("03.iso"), 0u);
+
+    EXPECT_EQ(rip(), "Reading Track 03 ( remainder 0 ).\n");
+    fs::current_path(previous);
+}
+
+}  // namespace

@@ -24,6 +24,11 @@ protected:
                                                              {TrackKind::mode2_2352, 40, 0, 1, 10},
                                                              {TrackKind::audio, 40, 7, 1, 3, 4, "DCP PRE"},
                                                              {TrackKind::audio, 30, 0, 2, 0, 0, "4CH"}});
+    // Bytes [begin, end) of the whole sector at lba.
+    Bytes field(std::int32_t lba, int begin, int end) const {
+        const Bytes raw = disc.raw_sector(lba);
+        return {raw.begin() + begin, raw.begin() + end};
+    }
     std::unique_ptr<disc_image::EmulatedDrive> drive = open();
     const std::int32_t mode1 = disc.tracks[1].start, mode2 = disc.tracks[2].start, audio = disc.tracks[3].start;
 };
@@ -42,22 +47,9 @@ TEST_F(EveryKind, EverySectorReadsAsTheImageHoldsIt) {
 
         const test_support::BuiltTrack* track = disc.track_at(lba);
         Answer user = run(*drive, read10_cdb(lba, 1));
-        ASSERT_EQ(sense(user.reply), !track ? 0x052100 : track->kind == TrackKind::audio ? 0x056400 : 0) << "LBA " << lba;
+        const int refusal = !track ? 0x052100 : track->kind == TrackKind::audio ? 0x056400 : 0;
+        ASSERT_EQ(sense(user.reply), refusal) << "LBA " << lba;
         ASSERT_EQ(user.data, disc.user_data(lba)) << "LBA " << lba;  // none from audio or out of range
-    }
-}
-
-// READ CD of a sector type and a field selection gives those bytes of the whole sector.
-TEST_F(EveryKind, ReadCdGivesTheSelectedFields) {
-    const std::tuple<std::int32_t, int, std::uint8_t, int, int> reads[] = {
-        {audio, 1, 0x10, 0, 2352},   {audio + 5, 1, 0xF8, 0, 2352}, {mode1, 2, 0x10, 16, 2064},
-        {mode1, 2, 0x30, 12, 2064},  {mode2, 4, 0x10, 24, 2072},    {mode2, 4, 0x70, 12, 2072},
-        {mode2 - 1, 4, 0xF8, 0, 2352},  // a PREGAP sector
-    };
-    for (const auto& [lba, type, selection, begin, end] : reads) {
-        Bytes raw = disc.raw_sector(lba);
-        EXPECT_EQ(run(*drive, read_cd_cdb(lba, 1, type, selection)).data, Bytes(raw.begin() + begin, raw.begin() + end))
-            << lba << " " << type << " " << int(selection);
     }
 }
 
@@ -93,24 +85,20 @@ Bytes with_tail(Bytes header, const Bytes& whole, std::size_t size) {
 
 // Each command with the sense it ends with (0: GOOD) and the data it gives.
 TEST_F(EveryKind, Exchanges) {
-    Bytes sessions_old_form = read_toc_cdb(false, 0, 0, 1024), full_old_form = read_toc_cdb(false, 0, 2, 1024);
-    sessions_old_form[9] = 0x40;  // the format where older drives take it
-    full_old_form[9] = 0x80;
-    Bytes subchannel = read_cd_cdb(audio, 1, 1, 0x10), other_unit = read10_cdb(mode1, 1), toc_lun = read_toc_cdb(false, 0, 0, 12);
+    Bytes full_old_form = read_toc_cdb(false, 0, 2, 1024), subchannel = read_cd_cdb(audio, 1, 1, 0x10);
+    Bytes other_unit = read10_cdb(mode1, 1);
+    full_old_form[9] = 0x80;  // format 2 where older drives take it
     subchannel[10] = 1;
     other_unit[1] = 0x20;
-    toc_lun[1] = 0xE0;
     const Bytes sessions = {0x00, 0x0A, 0x01, 0x02, 0x00, 0x18, 0x05, 0x00, 0x00, 0x00, 0x2D, 0x45};  // last: track 5
     const Bytes inquiry = {0x05, 0x80, 0x05, 0x02, 31, 0, 0, 0, 'C', 'D', 'I', 'F', ' ', ' ', ' ', ' '};
     const std::tuple<Bytes, int, Bytes> exchanges[] = {
         {read_toc_cdb(false, 0, 0, 1024), 0, kTracks},
-        {read_toc_cdb(false, 0, 1, 1024), 0, kTracks},
         {read_toc_cdb(false, 0, 5, 1024), 0, with_tail({0x00, 0x12, 0x01, 0x05}, kTracks, 16)},
         {read_toc_cdb(false, 0, 0xAA, 1024), 0, with_tail({0x00, 0x0A, 0x01, 0x05}, kTracks, 8)},
         {read_toc_cdb(false, 0, 0, 12), 0, Bytes(kTracks.begin(), kTracks.begin() + 12)},  // length still 50
         {read_toc_cdb(false, 0, 0, 0), 0, {}},
         {read_toc_cdb(false, 1, 0, 1024), 0, sessions},
-        {sessions_old_form, 0, sessions},
         {read_toc_cdb(false, 2, 0, 1024), 0, kFullToc},
         {read_toc_cdb(true, 2, 1, 1024), 0, kFullToc},  // times either way; session 1 first
         {full_old_form, 0, with_tail({0x00, 0x2E, 0x01, 0x02}, kFullToc, 44)},
@@ -122,9 +110,13 @@ TEST_F(EveryKind, Exchanges) {
         {{0x12, 0, 0, 0, 16, 0}, 0, inquiry},
         {{0x12, 1, 0x80, 0, 0x80, 0}, 0x052400, {}},  // vital product data are not served
         {{0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 0x20, 0}, 0x052000, {}},
-        {read_cd_cdb(mode1, 1, 1, 0x10), 0x056400, {}},  // expected sector type of another mode
-        {read_cd_cdb(mode1, 1, 4, 0x10), 0x056400, {}},
-        {read_cd_cdb(mode2, 1, 2, 0x10), 0x056400, {}},
+        {read_cd_cdb(audio, 1, 1, 0x10), 0, field(audio, 0, 2352)},  // READ CD: the fields selected
+        {read_cd_cdb(mode1, 1, 2, 0x10), 0, field(mode1, 16, 2064)},
+        {read_cd_cdb(mode1, 1, 2, 0x30), 0, field(mode1, 12, 2064)},
+        {read_cd_cdb(mode2, 1, 4, 0x10), 0, field(mode2, 24, 2072)},
+        {read_cd_cdb(mode2, 1, 4, 0x70), 0, field(mode2, 12, 2072)},
+        {read_cd_cdb(mode2 - 1, 1, 4, 0xF8), 0, field(mode2 - 1, 0, 2352)},  // a PREGAP sector
+        {read_cd_cdb(mode1, 1, 4, 0x10), 0x056400, {}},  // expected sector type of another mode
         {read_cd_cdb(mode2, 1, 5, 0x10), 0x056400, {}},
         {read_cd_cdb(audio, 1, 2, 0x10), 0x056400, {}},
         {read10_cdb(disc.tracks[2].after - 1, 2), 0x056400, {}},  // from a data track into an audio track
@@ -135,7 +127,6 @@ TEST_F(EveryKind, Exchanges) {
         {read_cd_cdb(mode1, 1, 2, 0x90), 0x052400, {}},  // sync and user data without the header
         {read_cd_cdb(mode2, 1, 4, 0x30), 0x052400, {}},  // header and user data without the subheader
         {other_unit, 0x052500, {}},
-        {toc_lun, 0x052500, {}},
         {read_cd_cdb(0xFFFFFF6A, 1, 0, 0x10), 0x052100, {}},  // LBA -150
         {read_cd_cdb(0xFFFFFFFF, 2, 0, 0x10), 0x052100, {}},
         {read_cd_cdb(0, 0xFFFFFF, 0, 0x10), 0x052100, {}},
@@ -147,52 +138,42 @@ TEST_F(EveryKind, Exchanges) {
         EXPECT_EQ(answer.data, reply) << testing::PrintToString(cdb);
         EXPECT_FALSE(answer.reply.overrun);
     }
-    EXPECT_EQ(run(*drive, {0x12, 0, 0, 0, 0x80, 0}).data.size(), 36u);
     // Fixed-format sense; an illegal mode names the sector in the information field.
-    const std::array<std::uint8_t, 18> illegal_mode{0xF0, 0, 0x05, 0, 0, 0, static_cast<std::uint8_t>(audio), 10, 0, 0, 0, 0, 0x64, 0, 0, 0, 0, 0};
+    const std::array<std::uint8_t, 18> illegal_mode{0xF0, 0, 0x05, 0, 0, 0, static_cast<std::uint8_t>(audio), 10,
+                                                    0,    0, 0,    0, 0x64, 0, 0, 0, 0, 0};
     EXPECT_EQ(run(*drive, read10_cdb(audio, 1)).reply.sense, illegal_mode);
 }
 
 // A buffer smaller than the transfer takes what fits and the rest is an overrun, which the host
 // side reports as a failed transfer: a caller's undersized buffer cannot pass for a good read.
 TEST_F(EveryKind, TransferStopsAtTheEndOfTheBuffer) {
-    Bytes buffer(3000, 0xEE);
-    auto reply = drive->execute(read_cd_cdb(audio, 2, 1, 0x10), std::span(buffer).first(2500));
-    EXPECT_EQ(sense(reply), 0);
-    EXPECT_EQ(reply.data_length, 2500u);
-    EXPECT_TRUE(reply.overrun);
+    Answer cut = run(*drive, read_cd_cdb(audio, 2, 1, 0x10), 2500);  // what lies beyond, the sanitizers watch
+    EXPECT_EQ(sense(cut.reply), 0);
+    EXPECT_TRUE(cut.reply.overrun);
     Bytes expected = disc.audio_sector(audio), second = disc.audio_sector(audio + 1);
     expected.insert(expected.end(), second.begin(), second.begin() + (2500 - 2352));
-    expected.resize(3000, 0xEE);
-    EXPECT_EQ(buffer, expected);
+    EXPECT_EQ(cut.data, expected);
     EXPECT_FALSE(run(*drive, read_cd_cdb(audio, 2, 1, 0x10), 2 * 2352).reply.overrun);
     Answer toc = run(*drive, read_toc_cdb(false, 0, 0, 1024), 6);  // the allocation length is larger
     EXPECT_TRUE(toc.reply.overrun);
     EXPECT_EQ(toc.data, Bytes(kTracks.begin(), kTracks.begin() + 6));
 }
 
-// A bad sector fails every time, a flaky one its given number of times; the last failure's sense,
-// address included, is there for one REQUEST SENSE, and a command that ends well clears it.
+// A bad sector fails every time, each of a flaky range its given number of times; a failure's
+// sense, address included, is there for one REQUEST SENSE, which clears it by ending well.
 TEST_F(EveryKind, InjectedFaults) {
     auto faulty = open("?bad=" + std::to_string(audio) + "&flaky=" + std::to_string(audio + 1) + "-" +
                        std::to_string(audio + 2) + "x2");
     const Bytes request_sense = {0x03, 0, 0, 0, 18, 0};
-    const Bytes no_sense = {0x70, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         Answer bad = run(*faulty, read_cd_cdb(audio, 1, 1, 0x10));
         EXPECT_EQ(sense(bad.reply), 0x031100);
         EXPECT_EQ(bad.reply.sense[6], static_cast<std::uint8_t>(audio));
         EXPECT_EQ(run(*faulty, request_sense).data, Bytes(bad.reply.sense.begin(), bad.reply.sense.end()));
-        EXPECT_EQ(run(*faulty, request_sense).data, no_sense);
-        EXPECT_EQ(sense(run(*faulty, read_cd_cdb(audio + 1, 2, 1, 0x10)).reply), 0x031100);
+        EXPECT_EQ(run(*faulty, request_sense).data[2], 0);
+        for (std::int32_t flaky : {audio + 1, audio + 2})
+            EXPECT_EQ(sense(run(*faulty, read_cd_cdb(flaky, 1, 1, 0x10)).reply), attempt < 2 ? 0x031100 : 0);
     }
-    // audio + 1 has failed twice now; audio + 2 fails twice on its own, then both read.
-    EXPECT_EQ(sense(run(*faulty, read_cd_cdb(audio + 1, 2, 1, 0x10)).reply), 0x031100);
-    EXPECT_EQ(sense(run(*faulty, read_cd_cdb(audio + 2, 1, 1, 0x10)).reply), 0x031100);
-    EXPECT_EQ(run(*faulty, read_cd_cdb(audio + 1, 2, 1, 0x10)).data.size(), 2u * 2352);
-    run(*faulty, read_cd_cdb(audio, 1, 1, 0x10));
-    run(*faulty, {0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(run(*faulty, request_sense).data, no_sense);
     EXPECT_FALSE(open("?noopen")->can_open());
     EXPECT_TRUE(open("?bad=1")->can_open());
 }
@@ -202,7 +183,8 @@ TEST_F(EveryKind, InjectedFaults) {
 TEST(Mode2, FormsAreToldApartSectorBySector) {
     std::string form1(2352, 'a'), form2(2352, 'b');
     for (std::string* raw : {&form1, &form2}) {
-        raw->replace(0, 24, std::string("\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0\0\0\0\x02", 16) + std::string(8, '\0'));
+        const std::string sync_header("\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0\0\0\0\x02", 16);
+        raw->replace(0, 24, sync_header + std::string(8, '\0'));
         (*raw)[18] = (*raw)[22] = static_cast<char>(raw == &form1 ? 0x08 : 0x20);  // the submode, twice
     }
     TempDir dir;

@@ -16,7 +16,8 @@ using test_support::riff_wave;
 
 namespace {
 
-using Layout = std::array<std::int32_t, 4>;  // session, first sector (PREGAP included), INDEX 01, end (POSTGAP included)
+// Session, first sector (PREGAP included), INDEX 01, end (POSTGAP included).
+using Layout = std::array<std::int32_t, 4>;
 
 struct Image {
     const char* name;
@@ -44,25 +45,21 @@ const Image kImages[] = {
       {"track one.bin", sectors(20, 'a')}, {"track two.iso", sectors(10, 'b', 2048)}},
      {{1, 0, 0, 20}, {1, 20, 22, 30}},
      {{19, 'a'}, {20, 'b'}, {29, 'b'}}},
-    // Sectors of a file before its first track's INDEX 01 are that track's, in its sector size.
-    {"LeadingSectorsOfAFileAreThePregapOfItsFirstTrack",
-     {{"disc.cue", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
-                   "FILE b.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:03\n"},
-      {"a.bin", sectors(10, 'd', 2048)}, {"b.bin", sectors(3, 'p') + sectors(5, 's')}},
-     {{1, 0, 0, 10}, {1, 10, 13, 18}},
-     {{9, 'd'}, {10, 'p'}, {12, 'p'}, {13, 's'}, {17, 's'}}},
-    // a.bin: 10 Mode 1 sectors of 2048 bytes, then 5 audio sectors that are track 2's INDEX 00.
-    {"PregapInThePreviousFileAndMixedSectorSizesInOneFile",
+    // a.bin: 10 Mode 1 sectors of 2048 bytes, then 5 audio sectors that are track 2's INDEX 00;
+    // c.bin: sectors before its first track's INDEX 01 are that track's, in its sector size.
+    {"PregapsInTheirOwnFileOrThePreviousOneAndMixedSectorSizes",
      {{"disc.cue", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 00 00:00:10\n"
-                   "FILE b.bin BINARY\nINDEX 01 00:00:00\nTRACK 03 AUDIO\nINDEX 01 00:00:06\n"},
-      {"a.bin", sectors(10, 'd', 2048) + sectors(5, 'p')}, {"b.bin", sectors(6, 's') + sectors(2, 't')}},
-     {{1, 0, 0, 10}, {1, 10, 15, 21}, {1, 21, 21, 23}},
-     {{9, 'd'}, {14, 'p'}, {15, 's'}, {21, 't'}}},
+                   "FILE b.bin BINARY\nINDEX 01 00:00:00\nFILE c.bin BINARY\nTRACK 03 MODE1/2048\nINDEX 01 00:00:03\n"},
+      {"a.bin", sectors(10, 'd', 2048) + sectors(5, 'p')}, {"b.bin", sectors(6, 's')},
+      {"c.bin", sectors(3, 'q', 2048) + sectors(2, 't', 2048)}},
+     {{1, 0, 0, 10}, {1, 10, 15, 21}, {1, 21, 24, 26}},
+     {{9, 'd'}, {10, 'p'}, {14, 'p'}, {15, 's'}, {20, 's'}, {21, 'q'}, {23, 'q'}, {24, 't'}, {25, 't'}}},
     // A session's first INDEX 01 lies 11400 sectors after the first session's lead-out, 6900 after
     // a later one's; its INDEX 00 sectors come before it.
     {"Sessions",
      {{"s.cue", "REM SESSION 01\nFILE s.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 02\n"
-                "TRACK 02 MODE2/2352\nINDEX 00 00:01:00\nINDEX 01 00:02:00\nREM SESSION 03\nTRACK 03 AUDIO\nINDEX 01 00:03:00\n"},
+                "TRACK 02 MODE2/2352\nINDEX 00 00:01:00\nINDEX 01 00:02:00\n"
+                "REM SESSION 03\nTRACK 03 AUDIO\nINDEX 01 00:03:00\n"},
       {"s.bin", sectors(75, 'a') + sectors(150, 'b') + sectors(75, 'c')}},
      {{1, 0, 0, 75}, {2, 11400, 11475, 11550}, {3, 18450, 18450, 18525}},
      {{74, 'a'}, {11400, 'b'}, {11549, 'b'}, {18450, 'c'}}},
@@ -91,20 +88,11 @@ TEST_P(CueLayout, TracksAndSectorsLieWhereTheSheetSays) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, CueLayout, testing::ValuesIn(kImages), [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Images, CueLayout, testing::ValuesIn(kImages),
+                         [](const auto& row) { return row.param.name; });
 
-TEST(DriveEntry, OptionsAndImageNames) {
-    auto parsed = disc_image::parse_drive_entry("a b.cue?bad=5,10-12&flaky=20-21x3&flaky=30x1&noopen");
-    auto* entry = std::get_if<disc_image::DriveEntry>(&parsed);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->image, "a b.cue");
-    ASSERT_EQ(entry->bad.size(), 2u);
-    EXPECT_EQ(entry->bad[1].first, 10);
-    EXPECT_EQ(entry->bad[1].last, 12);
-    ASSERT_EQ(entry->flaky.size(), 2u);
-    EXPECT_EQ(entry->flaky[0].failures, 3);
-    EXPECT_TRUE(entry->no_open);
-
+// Entries the drive cannot understand are refused, and only image names stand for emulated drives.
+TEST(DriveEntry, RefusedEntriesAndImageNames) {
     for (const char* wrong : {"x.cue?bad=", "x.cue?bad=5-3", "x.cue?bad=-1", "x.cue?flaky=5", "x.cue?flaky=5x0",
                               "x.cue?bad=99999999999", "x.cue?slow", "x.cue?"})
         EXPECT_TRUE(std::holds_alternative<std::string>(disc_image::parse_drive_entry(wrong))) << wrong;
@@ -158,23 +146,30 @@ const Malformed kMalformed[] = {
     {"pregap after index", kHead + "INDEX 01 00:00:00\nPREGAP 00:02:00\n", 4, "PREGAP"},
     {"session 3 after 1", kHead + "INDEX 01 00:00:00\nREM SESSION 03\n", 4, "session 3"},
     {"file without index", kHead + "INDEX 01 00:00:00\nFILE d.bin BINARY\n", 4, "without any INDEX"},
-    {"index at bin end", kHead + "INDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:00:10\n", 5, "shorter", bin(kRaw * 10)},
+    {"index at bin end", kHead + "INDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:00:10\n", 5, "shorter",
+     bin(kRaw * 10)},
     {"partial sector", kHead + "INDEX 01 00:00:00\n", 1, "whole 2352-byte", bin(kRaw * 10 + 5)},
     {"empty bin", kHead + "INDEX 01 00:00:00\n", 1, "d.bin\" is empty", bin(0)},
     {"folder as bin", "FILE . BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", 1, "cannot open"},
     {"two names in another case", "FILE CDDA.BIN BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", 1,
-     "names that differ from it only in case: \"Cdda.Bin\" \"cdda.bin\"", {{"cdda.bin", kSamples}, {"Cdda.Bin", kSamples}}},
+     "names that differ from it only in case: \"Cdda.Bin\" \"cdda.bin\"",
+     {{"cdda.bin", kSamples}, {"Cdda.Bin", kSamples}}},
     {"session gap too short", kHead + "INDEX 01 00:00:00\nREM SESSION 02\nTRACK 02 AUDIO\nPREGAP 03:00:00\n"
                                       "INDEX 01 00:00:01\n", 5, "longer than the gap", bin(kRaw * 2)},
     {"wave of another kind", kWaveSheet, 1, "d.wav\" is not a RIFF/WAVE file", wav(std::string(kRaw, 'x'))},
     {"wave header cut", kWaveSheet, 1, "has a fmt chunk cut short", wav(riff_wave(fmt_chunk()).substr(0, 30))},
-    {"float wave", kWaveSheet, 1, "holds format 3, 2 channels, 44100 Hz, 32 bits", wav(riff_wave(fmt_chunk(3, 2, 44100, 32) + kSamples))},
-    {"mono 48 kHz wave", kWaveSheet, 1, "not 16-bit stereo PCM at 44100 Hz", wav(riff_wave(fmt_chunk(1, 1, 48000) + kSamples))},
+    {"float wave", kWaveSheet, 1, "holds format 3, 2 channels, 44100 Hz, 32 bits",
+     wav(riff_wave(fmt_chunk(3, 2, 44100, 32) + kSamples))},
+    {"mono 48 kHz wave", kWaveSheet, 1, "not 16-bit stereo PCM at 44100 Hz",
+     wav(riff_wave(fmt_chunk(1, 1, 48000) + kSamples))},
     {"wave without samples", kWaveSheet, 1, "has no data chunk", wav(riff_wave(fmt_chunk() + chunk("LIST", "x")))},
     {"wave samples first", kWaveSheet, 1, "data chunk before the fmt chunk", wav(riff_wave(kSamples + fmt_chunk()))},
-    {"wave samples cut", kWaveSheet, 1, "cut short (2352 of 4704 bytes)", wav(kTwoSectors.substr(0, kTwoSectors.size() - kRaw))},
-    {"wave partial sector", kWaveSheet, 1, "whole 2352-byte", wav(riff_wave(fmt_chunk() + chunk("data", std::string(kRaw + 4, 's'))))},
-    {"data track in wave", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 3, "data track, which WAVE file \"d.wav\"", wav(kTwoSectors)},
+    {"wave samples cut", kWaveSheet, 1, "cut short (2352 of 4704 bytes)",
+     wav(kTwoSectors.substr(0, kTwoSectors.size() - kRaw))},
+    {"wave partial sector", kWaveSheet, 1, "whole 2352-byte",
+     wav(riff_wave(fmt_chunk() + chunk("data", std::string(kRaw + 4, 's'))))},
+    {"data track in wave", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 3,
+     "data track, which WAVE file \"d.wav\"", wav(kTwoSectors)},
     {"empty sheet named .cue", "", 0, "the cue sheet is empty", bin(kRaw), ".cue"},
     {"sheet over 1 MiB", std::string((1 << 20) + 1, '\n'), 0, "too large"},
     {"empty iso", "", 0, "empty", {}, "d.iso"},
@@ -215,7 +210,8 @@ TEST(NoDisc, OnlyInquiryAndRequestSenseAnswer) {
         {huge, "disc image /nonexistent/" + std::string(115, 'x') + "..." + std::string(119, 'x') + "/disc.cue: "},
         {huge + "?fast", "CDIF_DRIVES entry \"/nonexistent/" + std::string(115, 'x') + "..."},
     };
-    const Bytes medium[] = {{0, 0, 0, 0, 0, 0}, read_toc_cdb(false, 0, 0, 1024), read10_cdb(0, 1), read_cd_cdb(0, 1, 1, 0x10)};
+    const Bytes medium[] = {{0, 0, 0, 0, 0, 0}, read_toc_cdb(false, 0, 0, 1024), read10_cdb(0, 1),
+                            read_cd_cdb(0, 1, 1, 0x10)};
     const Bytes not_ready = {0x70, 0, 2, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0, 0, 0, 0, 0};
     for (const auto& [entry, start] : entries) {
         testing::internal::CaptureStderr();

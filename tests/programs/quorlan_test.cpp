@@ -17,40 +17,31 @@ const std::string kQuorlan = QUORLAN_PATH;
 
 std::string toc_of(const Workspace& space) { return read_file(space.work() / "TOC"); }
 
-// The listing of the first drive with a disc replaces a longer earlier one. No drive: exit status
-// 0; drives without a disc: 1. Either way nothing is printed and the earlier listing stays.
+// No drive: exit status 0; drives without a disc: 1, and a listing left by an earlier run stays.
+// The first drive with a disc replaces it: the sample disc with its data track's POSTGAP and an
+// INDEX 00, the enhanced CD with its second session after the session gap.
 TEST(Quorlan, ListsTheFirstDriveWithADisc) {
     Workspace space;
-    std::ofstream(space.images() / "plain.iso", std::ios::binary) << std::string(2048 * 400, 'i');
-    auto second = test_support::build_disc(space.images(), "second", {{TrackKind::audio, 75}});
     const std::string earlier(300, '.');
-    const struct {
-        std::string drives;
-        int status;
-        std::string listing;
-    } cases[] = {
+    const std::tuple<std::string, int, std::string> cases[] = {
         {"", 0, earlier},
         {"empty;empty", 1, earlier},
-        {CDIF_SAMPLE_DIR "/sample.cue", 1, "Track 01 Data 00:02:00 LBA=000000\r\n"
-                                           "Track 02 Audio 00:06:35 LBA=000335\r\n"
-                                           "Track 03 Audio 00:12:35 LBA=000785\r\n"
-                                           "Track 04 Audio 00:15:35 LBA=001010\r\n"
-                                           "Track 05 Audio 00:20:35 LBA=001385\r\n"
-                                           "Track 06 Audio 00:22:35 LBA=001535\r\n"},
-        {(space.images() / "plain.iso").string(), 1,
-         "Track 01 Data 00:02:00 LBA=000000\r\nTrack 02 Data 00:07:25 LBA=000400\r\n"},
-        {"empty;" + second.cue.string(), 1,
-         "Track 01 Audio 00:02:00 LBA=000000\r\nTrack 02 Audio 00:03:00 LBA=000075\r\n"},
+        {"empty;" CDIF_SAMPLE_DIR "/sample.cue", 1, "Track 01 Data 00:02:00 LBA=000000\r\n"
+                                                   "Track 02 Audio 00:06:35 LBA=000335\r\n"
+                                                   "Track 03 Audio 00:12:35 LBA=000785\r\n"
+                                                   "Track 04 Audio 00:15:35 LBA=001010\r\n"
+                                                   "Track 05 Audio 00:20:35 LBA=001385\r\n"
+                                                   "Track 06 Audio 00:22:35 LBA=001535\r\n"},
         {CDIF_SAMPLE_DIR "/enhanced.cue", 1, "Track 01 Audio 00:02:00 LBA=000000\r\n"
                                              "Track 02 Data 02:40:00 LBA=011850\r\n"
                                              "Track 03 Data 02:42:25 LBA=012025\r\n"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [drives, status, listing] : cases) {
         std::ofstream(space.work() / "TOC") << earlier;
-        ProgramRun run = run_program(space, kQuorlan, c.drives);
-        EXPECT_EQ(run.exit_code, c.status) << c.drives;
-        EXPECT_EQ(run.out + run.err, "") << c.drives;
-        EXPECT_EQ(toc_of(space), c.listing) << c.drives;
+        ProgramRun run = run_program(space, kQuorlan, drives);
+        EXPECT_EQ(run.exit_code, status) << drives;
+        EXPECT_EQ(run.out + run.err, "") << drives;
+        EXPECT_EQ(toc_of(space), listing) << drives;
     }
 }
 
@@ -63,7 +54,8 @@ TEST(Quorlan, ListingThatCannotBeCreatedIsReported) {
 }
 
 // CDIF_TRACE: a line per command on standard error for "-", the same lines appended to a file
-// otherwise.
+// otherwise. A drive without a disc fails each of the three READ TOC attempts twice (sent again
+// after reopening the drive); the next drive answers at once.
 TEST(Quorlan, TraceShowsEveryCommand) {
     Workspace space;
     auto disc = test_support::build_disc(space.images(), "traced", {{TrackKind::audio, 75}});
@@ -71,18 +63,13 @@ TEST(Quorlan, TraceShowsEveryCommand) {
     ProgramRun run = run_program(space, kQuorlan, drives, "CDIF_TRACE=-");
     EXPECT_EQ(run.exit_code, 1);
     const std::string read_toc = " | 43 00 00 00 00 00 00 04 00 00 | in 1024, got ";
-    EXPECT_NE(run.err.find("D: empty" + read_toc + "0 | status 02 sense 02/3a/00\n"), std::string::npos);
-    EXPECT_TRUE(run.err.ends_with("E: " + disc.cue.string() + read_toc + "20 | status 00\n")) << run.err;
+    std::string expected;
+    for (int i = 0; i < 6; ++i) expected += "D: empty" + read_toc + "0 | status 02 sense 02/3a/00\n";
+    EXPECT_EQ(run.err, expected + "E: " + disc.cue.string() + read_toc + "20 | status 00\n");
 
     const std::string trace = (space.root() / "trace").string();
     for (int i = 0; i < 2; ++i) run_program(space, kQuorlan, drives, "CDIF_TRACE=" + shell_quoted(trace));
     EXPECT_EQ(read_file(trace), run.err + run.err);
-
-    // A device node's line also gives the time taken (and host and driver status when SG_IO answers).
-    run = run_program(space, kQuorlan, "/dev/null", "CDIF_TRACE=-");
-    EXPECT_TRUE(std::regex_search(run.err, std::regex("^D: /dev/null \\| 43 00 00 00 00 00 00 04 00 00 \\| in 1024 \\| "
-                                                      "failed: .+ \\| \\d+\\.\\d{3} ms\n")))
-        << run.err;
 }
 
 // libcdio's cd-info reads the same cue sheet on its own: its track starts and kinds must agree, on
@@ -91,28 +78,26 @@ TEST(Quorlan, AgreesWithCdInfo) {
     std::vector<test_support::TrackSpec> many;
     for (int i = 1; i <= 99; ++i) many.push_back({i == 1 ? TrackKind::mode1_2352 : TrackKind::audio, 50 + i});
     const std::vector<test_support::TrackSpec> discs[] = {
-        {{TrackKind::mode1_2352, 400}, {TrackKind::audio, 333, 150}, {TrackKind::audio, 1, 0}, {TrackKind::audio, 4600, 75},
-         {TrackKind::mode2_2352, 300, 150}},
+        {{TrackKind::mode1_2352, 400}, {TrackKind::audio, 333, 150}, {TrackKind::audio, 1, 0},
+         {TrackKind::audio, 4600, 75}, {TrackKind::mode2_2352, 300, 150}},
         many};
     for (const auto& tracks : discs) {
         Workspace space;
         auto disc = test_support::build_disc(space.images(), "independent", tracks);
-        ProgramRun run = run_program(space, kQuorlan, disc.cue.string());
-        ASSERT_EQ(run.exit_code, 1);
+        ASSERT_EQ(run_program(space, kQuorlan, disc.cue.string()).exit_code, 1);
 
+        const auto listing = space.root() / "cd-info.txt";
         std::string command = shell_quoted(CD_INFO_PATH) + " --no-device-info --no-cddb --no-analyze --cue-file " +
-                              shell_quoted(disc.cue.string()) + " >" + shell_quoted((space.root() / "cd-info.txt").string());
+                              shell_quoted(disc.cue.string()) + " >" + shell_quoted(listing.string());
         ASSERT_EQ(std::system(command.c_str()), 0);
         // "  2: 00:08:00  000450 audio  ...", "5: ... XA ..." and "170: 00:12:00  000750 leadout ...".
         std::regex row(R"(^\s*(\d+): (\d\d:\d\d:\d\d)\s+(\d+) (\w+))");
-        std::istringstream text(read_file(space.root() / "cd-info.txt"));
+        std::istringstream text(read_file(listing));
         std::string expected, line, kind;
-        std::size_t rows = 0;
-        while (std::getline(text, line)) {
-            std::smatch match;
+        int number = 0;
+        for (std::smatch match; std::getline(text, line);) {
             if (!std::regex_search(line, match, row)) continue;
-            ++rows;
-            int number = match[1] == "170" ? static_cast<int>(disc.tracks.size()) + 1 : std::stoi(match[1]);
+            number = match[1] == "170" ? number + 1 : std::stoi(match[1]);
             if (match[4] != "leadout") kind = match[4] == "audio" ? "Audio" : "Data";  // data or XA
             // (the lead-out is marked like the last track)
             char expected_line[64];
@@ -120,7 +105,7 @@ TEST(Quorlan, AgreesWithCdInfo) {
                           match[2].str().c_str(), std::stoi(match[3]));
             expected += expected_line;
         }
-        EXPECT_EQ(rows, tracks.size() + 1);
+        EXPECT_EQ(number, static_cast<int>(tracks.size()) + 1);
         EXPECT_EQ(toc_of(space), expected);
     }
 }

@@ -1,30 +1,26 @@
-// What the unit tests share: a scripted platform, a fresh library for each case, READ TOC replies.
-// The scripted platform records every call with its arguments and request record; its results
-// come from the script each test fills. Like a real system it refuses what a port driver or an
-// ASPI layer would refuse, so a malformed request fails in every test, not in one that restates
-// the record: another control code, a pass-through block of another length or with its sense area
-// outside it, a CDB whose LUN bits name a unit other than the one addressed, a GetVersionExA
-// record of another size. Data reaches the buffer only of a command marked data-in, and an ASPI
-// request not marked for event notification never signals its event.
+// What the unit tests share: a scripted platform and a fresh library for each case. The platform
+// records the calls that open, close or reach a drive, the ASPI layer or an event's wait, with
+// their arguments and request records; its results come from the script each test fills. Like a real system it
+// refuses what a port driver or an ASPI layer would refuse, so a malformed request fails every
+// test rather than one that restates the record: another control code, a pass-through block of
+// another length or with its sense area outside it, a CDB whose LUN bits name a unit other than
+// the one addressed, a GetVersionExA record of another size. Data reaches only the buffer of a
+// command marked data-in, and an ASPI request that does not ask for event notification never
+// signals its event.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "cdif_internal.h"
 
 namespace scripted {
 
-// One recorded call: the name, root or path argument, the others as integers, the request record.
+// One recorded call: the path or name argument, the others as integers, the request record.
 struct Call {
     std::string function, text;
     std::vector<std::uintptr_t> args;
@@ -38,7 +34,7 @@ Record record_of(const Call& call) {
     return record;
 }
 
-// How a pass-through call ends; the data is copied to DataBuffer, at most DataTransferLength bytes.
+// How a pass-through call ends; the data goes to DataBuffer, at most DataTransferLength bytes.
 struct PassThroughReply {
     BOOL result = TRUE;
     std::uint8_t scsi_status = 0;
@@ -63,7 +59,7 @@ struct HostAdapter {
 // A pending request the ASPI layer still holds.
 struct HeldRequest {
     SRB_ExecSCSICmd* request;
-    HANDLE event;  // null when the request asked for no event
+    HANDLE event;  // null when the request asked for none
     AspiReply reply;
 };
 
@@ -75,7 +71,7 @@ struct Script {
     std::deque<HANDLE> open_results;   // CreateFileA results in order; then fresh handles
     PassThroughHandler pass_through;   // unset: status GOOD, no data
 
-    bool aspi_present = false;  // LoadLibraryA("WNASPI32.DLL") finds a module, with both entry points
+    bool aspi_present = false;  // LoadLibraryA("WNASPI32.DLL") finds a module, with these entry points
     bool has_support_info = true;
     bool has_send_command = true;
     DWORD support_info = 0;
@@ -93,30 +89,22 @@ const std::vector<Call>& calls();
 std::vector<Call> calls_to(std::string_view function);
 std::vector<HeldRequest>& held_requests();
 void add_drive(char letter, UINT type);  // a root "X:\" of that type
-std::string opened_path(HANDLE handle);  // empty for a handle CreateFileA did not give
 // Completes a held request late, as the layer would. False when none is held at that address.
 bool complete_late(SRB_ExecSCSICmd* request);
+DWORD send_command(void* request);  // the layer's SendASPI32Command
 
 }  // namespace scripted
 
 // Puts every process-wide variable of the library back to its value at process start.
 void reset_library_state();
 
+inline void fresh_library() {
+    reset_library_state();
+    scripted::reset();
+}
+
 class LibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_library_state();
-        scripted::reset();
-    }
+    void SetUp() override { fresh_library(); }
 };
 
-struct TrackSpec {
-    std::int32_t lba;
-    bool data = false;
-};
-
-// A well-formed READ TOC reply (format 0, LBA): tracks 1 to n, then the lead-out.
-std::vector<std::uint8_t> toc_reply(const std::vector<TrackSpec>& tracks, TrackSpec lead_out);
-
-// Makes the scripted ASPI layer the library's transport, as CDIF_Init would after loading it.
-void use_scripted_aspi_layer();

@@ -54,14 +54,11 @@ protected:
     BuiltDisc disc;
 };
 
-struct Range {
-    std::int32_t first, end;  // sectors [first, end) of the track's file
-};
-
 struct TrackEnds {
     const char* name;
     std::vector<TrackSpec> disc;
-    std::map<std::string, Range> files;  // every file palvane and tremick write
+    // Every file palvane and tremick write, with the sectors [first, end) it holds.
+    std::map<std::string, std::pair<std::int32_t, std::int32_t>> files;
 };
 
 const TrackSpec kAudio300{TrackKind::audio, 300};
@@ -107,7 +104,7 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
     std::set<std::string> names;
     for (const auto& [name, range] : GetParam().files) {
         names.insert(name);
-        expect_file(name, range.first, range.end);
+        expect_file(name, range.first, range.second);
         // bchunk's track runs on to the next track in the bin file; ours is the same data, or less of it.
         const Bytes written = file(name);
         const Bytes theirs = program_test::read_file<Bytes>(space.root() / ("bchunk" + name));

@@ -25,21 +25,22 @@ const std::filesystem::path& zeros() {
 }
 
 // The data chunk of a WAVE file of size bytes that starts with head (zeros after it): one that the
-// header walk read, its id and length just before it (in head, as zeros make no chunk).
+// header walk read, its id and length just before it.
 bool check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size, WaveData& samples) {
+    auto byte = [&](std::uint64_t at) -> std::uint32_t { return at < head.size() ? head[at] : 0; };
     auto found = find_wave_data(
         [&](std::uint64_t offset, std::span<std::uint8_t> out) {
             FUZZ_CHECK(offset + out.size() <= size);
-            for (std::size_t i = 0; i < out.size(); ++i) out[i] = offset + i < head.size() ? head[offset + i] : 0;
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(byte(offset + i));
             return true;
         },
         size);
     if (!std::holds_alternative<WaveData>(found)) return false;
     samples = std::get<WaveData>(found);
-    const std::size_t at = samples.offset;
-    FUZZ_CHECK(at >= 44 && at <= head.size() && samples.length <= size - at &&
-               std::equal(&head[at - 8], &head[at - 4], "data") &&
-               samples.length == (head[at - 4] | head[at - 3] << 8 | head[at - 2] << 16 | std::uint32_t{head[at - 1]} << 24));
+    const std::uint64_t at = samples.offset;
+    FUZZ_CHECK(at >= 44 && samples.length <= size - at && byte(at - 8) == 'd' && byte(at - 7) == 'a' &&
+               byte(at - 6) == 't' && byte(at - 5) == 'a' &&
+               samples.length == (byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | byte(at - 1) << 24));
     return true;
 }
 
@@ -49,11 +50,13 @@ void check_disc(Disc& disc) {
     const std::vector<Track> tracks = disc.tracks();
     const std::int32_t lead_out = disc.lead_out();
     for (std::size_t t = 0; t < tracks.size(); ++t)
-        FUZZ_CHECK(tracks[t].first >= 0 && tracks[t].first <= tracks[t].start && tracks[t].start < tracks[t].after &&
+        FUZZ_CHECK(tracks[t].first >= 0 && tracks[t].first <= tracks[t].start &&
+                   tracks[t].start < tracks[t].after &&
                    tracks[t].after <= (t + 1 < tracks.size() ? tracks[t + 1].first : lead_out));
     FUZZ_CHECK(lead_out == tracks.back().after && lead_out <= kMaxLeadOut);
     for (const Session& session : disc.sessions())
-        FUZZ_CHECK(session.first_track < tracks.size() && tracks[session.first_track].session == session.number &&
+        FUZZ_CHECK(session.first_track < tracks.size() &&
+                   tracks[session.first_track].session == session.number &&
                    (session.first_track == 0 || tracks[session.first_track - 1].session < session.number));
 
     MmcDrive drive(std::move(disc), FaultPlan(), true);
@@ -62,8 +65,9 @@ void check_disc(Disc& disc) {
     for (std::size_t k = 0; k <= tracks.size(); ++k) {
         const auto lba = static_cast<std::uint32_t>(k < tracks.size() ? tracks[k].start : lead_out);
         FUZZ_CHECK(get_be(toc.data, 4 + 8 * k + 4, 4) == lba);
-        GuardedReply sector = run_guarded(drive, {0xBE, 0, std::uint8_t(lba >> 24), std::uint8_t(lba >> 16),
-                                                  std::uint8_t(lba >> 8), std::uint8_t(lba), 0, 0, 1, 0xF8, 0, 0}, 2352);
+        std::vector<std::uint8_t> read_cd = {0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8, 0, 0};  // one whole sector
+        for (int i = 0; i < 4; ++i) read_cd[2 + i] = static_cast<std::uint8_t>(lba >> (24 - 8 * i));
+        GuardedReply sector = run_guarded(drive, read_cd, 2352);
         FUZZ_CHECK(k < tracks.size() ? sector.data.size() == 2352 : sector.reply.sense[12] == 0x21);
     }
 }

@@ -23,7 +23,8 @@ bool same(const AspiDevice& a, const AspiDevice& b) {
 int use_aspi() { return aspi_flag ? 1 : 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    [[maybe_unused]] static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);  // the library's messages
+    // The library's messages go to standard output.
+    [[maybe_unused]] static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
     FuzzInput input(data, size);
     reset_library_state();
     scripted::reset();
@@ -37,9 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     script.unfired_wait_result = flags & 0x20 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     const std::vector<std::uint8_t> strings = input.bytes(input.byte() % 128);
     script.drive_strings.assign(strings.begin(), strings.end());
-    for (int n = input.byte() % 27; n > 0; --n) script.drive_types[static_cast<char>(input.byte())] = input.byte() % 6;
+    for (int n = input.byte() % 27; n > 0; --n)
+        script.drive_types[static_cast<char>(input.byte())] = input.byte() % 6;
     script.support_info = input.number(2);
-    for (int n = input.byte() % 5; n > 0; --n) script.host_adapters.push_back({input.byte() & 0x05u, input.byte()});
+    for (int n = input.byte() % 5; n > 0; --n)
+        script.host_adapters.push_back({input.byte() & 0x05u, input.byte()});
 
     std::vector<AspiDevice> answered_cdrom;  // in the order the probes were sent
     script.aspi_exec = [&](const SRB_ExecSCSICmd& request) {
@@ -48,11 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         reply.returned = how & 1 ? SS_PENDING : SS_COMP;
         reply.srb_status = how & 2 ? SS_ERR : SS_COMP;
         reply.data = {input.byte()};  // an INQUIRY's device type; a table of one track to anything else
-        if (request.CDBByte[0] != 0x12) reply.data = {0, 18, 1, 1, 0, 0x10, 1, 0, 0, 0, 0, 0, 0, 0x10, 0xAA, 0, 0, 0, 3, 0xE8};
+        if (request.CDBByte[0] != 0x12)
+            reply.data = {0, 18, 1, 1, 0, 0x10, 1, 0, 0, 0, 0, 0, 0, 0x10, 0xAA, 0, 0, 0, 3, 0xE8};
         reply.event_fires = (how & 4) == 0 || never_completed >= 20000;
         if (reply.returned == SS_PENDING && !reply.event_fires) ++never_completed;
         const bool completes = reply.returned != SS_PENDING || reply.event_fires;
-        if (request.CDBByte[0] == 0x12 && completes && reply.srb_status == SS_COMP && (reply.data[0] & 0x1F) == 5)
+        const bool cdrom = (reply.data[0] & 0x1F) == 5;
+        if (request.CDBByte[0] == 0x12 && completes && reply.srb_status == SS_COMP && cdrom)
             answered_cdrom.push_back({request.SRB_HaId, request.SRB_Target, request.SRB_Lun});
         return reply;
     };
@@ -68,9 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool scan_failed = false;
         for (std::size_t a = 0; a < (script.support_info & 0xFF); ++a)
             scan_failed |= a >= script.host_adapters.size() || script.host_adapters[a].returned != SS_COMP;
-        const int expected = scan_failed ? 0 : std::min<int>(static_cast<int>(answered_cdrom.size()), kAspiDeviceSlots);
-        FUZZ_CHECK(drive_count == expected && std::equal(answered_cdrom.begin(), answered_cdrom.begin() + expected,
-                                                         aspi_devices, same));
+        const int answered = static_cast<int>(answered_cdrom.size());
+        const int expected = scan_failed ? 0 : std::min(answered, kAspiDeviceSlots);
+        FUZZ_CHECK(drive_count == expected &&
+                   std::equal(answered_cdrom.begin(), answered_cdrom.begin() + expected, aspi_devices, same));
     }
 
     // The layer completes what it still holds: the library must still own those records.

@@ -24,7 +24,7 @@ const test_support::BuiltDisc& disc() {
 }
 
 bool in_any(const std::vector<SectorRange>& ranges, std::uint32_t lba) {
-    return std::any_of(ranges.begin(), ranges.end(), [&](const SectorRange& r) { return r.holds(std::int32_t(lba)); });
+    return std::any_of(ranges.begin(), ranges.end(), [&](auto& range) { return range.holds(int(lba)); });
 }
 
 }  // namespace
@@ -32,7 +32,8 @@ bool in_any(const std::vector<SectorRange>& ranges, std::uint32_t lba) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     auto entry = parse_drive_entry("disc.cue?" + std::string(input.until('\n')));
-    const DriveEntry faults = std::holds_alternative<DriveEntry>(entry) ? std::get<DriveEntry>(entry) : DriveEntry{};
+    const DriveEntry* parsed = std::get_if<DriveEntry>(&entry);
+    const DriveEntry faults = parsed != nullptr ? *parsed : DriveEntry();
     auto image = load_image(disc().cue);
     FUZZ_CHECK(std::holds_alternative<Disc>(image));
     MmcDrive drive(std::move(std::get<Disc>(image)), FaultPlan(faults), true);
@@ -48,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (answer.reply.status != kStatusGood) {
             // A medium error names a sector that the entry made fail.
             const std::uint32_t failed = get_be(answer.reply.sense, 3, 4);
-            FUZZ_CHECK(answer.reply.sense[2] != 0x03 ||
-                       (failed - lba < count &&
-                        (in_any(faults.bad, failed) || std::any_of(faults.flaky.begin(), faults.flaky.end(),
-                                                                  [&](auto& f) { return in_any(f.ranges, failed); }))));
+            const bool flaky = std::any_of(faults.flaky.begin(), faults.flaky.end(),
+                                           [&](auto& f) { return in_any(f.ranges, failed); });
+            const bool injected = failed - lba < count && (in_any(faults.bad, failed) || flaky);
+            FUZZ_CHECK(answer.reply.sense[2] != 0x03 || injected);
             continue;
         }
         // READ(10), or READ CD of whole sectors of any type: the disc's sectors, cut at the buffer,
@@ -59,10 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!read10 && (cdb[9] != 0xF8 || (cdb[1] & 0x1C) != 0)) continue;
         const std::size_t sector_size = read10 ? 2048 : 2352;
         const std::uint64_t wanted = std::uint64_t{count} * sector_size;
-        FUZZ_CHECK(answer.data.size() == std::min<std::uint64_t>(wanted, length) && answer.reply.overrun == (wanted > length));
+        FUZZ_CHECK(answer.data.size() == std::min<std::uint64_t>(wanted, length) &&
+                   answer.reply.overrun == (wanted > length));
         for (std::size_t done = 0; done < answer.data.size(); done += sector_size) {
             const std::uint32_t at = lba + static_cast<std::uint32_t>(done / sector_size);
-            const auto sector = read10 ? disc().user_data(std::int32_t(at)) : disc().raw_sector(std::int32_t(at));
+            const auto sector = read10 ? disc().user_data(static_cast<std::int32_t>(at))
+                                       : disc().raw_sector(static_cast<std::int32_t>(at));
             const auto piece = static_cast<std::ptrdiff_t>(std::min(sector_size, answer.data.size() - done));
             FUZZ_CHECK(!in_any(faults.bad, at) && sector.size() == sector_size &&
                        std::equal(sector.begin(), sector.begin() + piece, answer.data.begin() + done));

@@ -4,6 +4,7 @@
 // 2 bytes of format 0 reply length, that reply, 16 bytes of format 1 reply, and the format 2 reply.
 #include "fuzz_harness.h"
 #include "library_support.h"
+#include "mmc_drive.h"
 #include "track_end.h"
 #include "track_list.h"
 
@@ -15,9 +16,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 std::int32_t be32(const Bytes& reply, std::size_t i) {
-    return static_cast<std::int32_t>(std::uint32_t{reply[i]} << 24 | reply[i + 1] << 16 | reply[i + 2] << 8 | reply[i + 3]);
+    return static_cast<std::int32_t>(disc_image::get_be(reply, i, 4));
 }
-std::int32_t msf_lba(std::uint32_t m, std::uint32_t s, std::uint32_t f) { return std::int32_t((m * 60 + s) * 75 + f) - 150; }
+std::int32_t msf_lba(std::uint32_t m, std::uint32_t s, std::uint32_t f) {
+    return static_cast<std::int32_t>((m * 60 + s) * 75 + f) - 150;
+}
 
 // What a table of contents (as the 1024-byte buffer holds it) must be to be used: every
 // descriptor that the last track number implies within the data length, at most 99 tracks,
@@ -66,7 +69,8 @@ void check_track_ends(const Bytes& info, const Bytes& full_toc) {
     const bool sound = (info[0] << 8 | info[1]) >= 10 && be32(info, 8) >= 0 && be32(info, 8) < 449850;
     for (int track = 1; track <= CDIF_GetLastTrack(); ++track) {
         const TrackRecord& next = track_list.records[track + 1];
-        const std::int32_t start = track_record_lba(track_list.records[track]), next_start = track_record_lba(next);
+        const std::int32_t start = track_record_lba(track_list.records[track]);
+        const std::int32_t next_start = track_record_lba(next);
         const bool before_data = track_list.records[track].audio == 1 && next.number != 0 && next.audio == 0;
         const std::int32_t end = track_end(track);
         const bool later_session = sound && info[3] > info[2] && info[6] == next.number;

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
+#include <vector>
+
+#include "program_run.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -13,9 +13,8 @@ int main(int argc, char** argv) {
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+            const auto data = program_test::read_file<std::vector<std::uint8_t>>(entry.path());
+            LLVMFuzzerTestOneInput(data.data(), data.size());
             ++replayed;
         }
     }

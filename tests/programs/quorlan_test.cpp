@@ -87,8 +87,9 @@ TEST(Quorlan, AgreesWithCdInfo) {
         ASSERT_EQ(run_program(space, kQuorlan, disc.cue.string()).exit_code, 1);
 
         const auto listing = space.root() / "cd-info.txt";
-        std::string command = shell_quoted(CD_INFO_PATH) + " --no-device-info --no-cddb --no-analyze --cue-file " +
-                              shell_quoted(disc.cue.string()) + " >" + shell_quoted(listing.string());
+        const std::string command = shell_quoted(CD_INFO_PATH) + " --no-device-info --no-cddb --no-analyze" +
+                                    " --cue-file " + shell_quoted(disc.cue.string()) +
+                                    " >" + shell_quoted(listing.string());
         ASSERT_EQ(std::system(command.c_str()), 0);
         // "  2: 00:08:00  000450 audio  ...", "5: ... XA ..." and "170: 00:12:00  000750 leadout ...".
         std::regex row(R"(^\s*(\d+): (\d\d:\d\d:\d\d)\s+(\d+) (\w+))");
@@ -101,8 +102,8 @@ TEST(Quorlan, AgreesWithCdInfo) {
             if (match[4] != "leadout") kind = match[4] == "audio" ? "Audio" : "Data";  // data or XA
             // (the lead-out is marked like the last track)
             char expected_line[64];
-            std::snprintf(expected_line, sizeof expected_line, "Track %02d %s %s LBA=%06d\r\n", number, kind.c_str(),
-                          match[2].str().c_str(), std::stoi(match[3]));
+            std::snprintf(expected_line, sizeof expected_line, "Track %02d %s %s LBA=%06d\r\n", number,
+                          kind.c_str(), match[2].str().c_str(), std::stoi(match[3]));
             expected += expected_line;
         }
         EXPECT_EQ(number, static_cast<int>(tracks.size()) + 1);

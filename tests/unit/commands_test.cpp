@@ -15,6 +15,7 @@ namespace {
 using scripted::calls;
 using scripted::calls_to;
 using Bytes = std::vector<std::uint8_t>;
+using Args = std::vector<std::uintptr_t>;
 
 const std::uint8_t kReadCd[12] = {0xBE, 0x04, 0x00, 0x00, 0x12, 0x34, 0x00, 0x00, 0x01, 0x10, 0x00, 0x00};
 const HANDLE kDrive = reinterpret_cast<HANDLE>(std::uintptr_t{0x2000});
@@ -64,7 +65,8 @@ TEST_F(Transport, PassThroughRequestAndShortReplyZeroFilled) {
     EXPECT_EQ(buffer_[1], 0xCD);
     EXPECT_EQ(std::count(buffer_ + 2, std::end(buffer_), 0), 2350);
     const SCSI_PASS_THROUGH_DIRECT sent = scripted::record_of<PassThroughBlock>(calls().at(0)).sptd;
-    EXPECT_EQ(std::tuple(+sent.CdbLength, +sent.DataTransferLength, +sent.TimeOutValue), std::tuple(12, 2352u, 15u));
+    EXPECT_EQ(std::tuple(+sent.CdbLength, +sent.DataTransferLength, +sent.TimeOutValue),
+              std::tuple(12, 2352u, 15u));
     EXPECT_EQ(std::memcmp(sent.Cdb, kReadCd, sizeof kReadCd), 0);
 }
 
@@ -80,8 +82,7 @@ TEST_F(Transport, PassThroughFailureIsResentOnceAsBuiltAfterReopening) {
     ASSERT_EQ(calls().size(), 4u);
     EXPECT_EQ(calls()[1].args[0], 0x2000u) << "closed";
     EXPECT_EQ(calls()[2].text, "\\\\.\\E:");
-    EXPECT_EQ(calls()[2].args,
-              (std::vector<std::uintptr_t>{GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0}));
+    EXPECT_EQ(calls()[2].args, (Args{GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0}));
     EXPECT_EQ(calls()[3].args[0], 0x3000u);
     EXPECT_EQ(calls()[0].record, calls()[3].record);
 }
@@ -97,7 +98,7 @@ TEST_F(Transport, AspiRequestReachesTheUnitAndWaitsForItsEvent) {
     EXPECT_EQ(buffer_[0], 0x5A);
     const std::uintptr_t event = calls_to("WaitForSingleObject").at(0).args[0];
     EXPECT_EQ(calls_to("WaitForSingleObject").at(0).args[1], INFINITE);
-    EXPECT_EQ(calls().back().args, std::vector<std::uintptr_t>{event}) << "closed";
+    EXPECT_EQ(calls().back().args, Args{event}) << "closed";
 }
 
 // Only an SRB_Status of SS_COMP is success, whatever the call returned; nothing is sent twice.
@@ -107,7 +108,7 @@ TEST_F(Transport, AspiSuccessIsStatusOneOnlyAndNothingIsRetried) {
         for (DWORD returned : {SS_COMP, SS_ERR}) {
             scripted::reset();
             scripted::script().aspi_exec = aspi_replies(returned, static_cast<std::uint8_t>(status));
-            EXPECT_EQ(exec(), status == SS_COMP ? 1 : 0) << "SRB_Status " << status << ", returned " << returned;
+            EXPECT_EQ(exec(), status == SS_COMP ? 1 : 0) << "status " << status << ", returned " << returned;
             EXPECT_EQ(calls_to("SendASPI32Command").size(), 1u);
         }
     }

@@ -8,6 +8,7 @@
 namespace {
 
 using scripted::calls_to;
+using scripted::record_of;
 using Address = std::tuple<int, int, int>;  // host adapter, target, LUN
 
 Address address_of(const AspiDevice& device) { return {device.host_adapter, device.target, device.lun}; }
@@ -16,7 +17,7 @@ Address address_of(const AspiDevice& device) { return {device.host_adapter, devi
 std::vector<Address> sent_to(std::uint8_t opcode) {
     std::vector<Address> found;
     for (const auto& call : calls_to("SendASPI32Command")) {
-        auto request = scripted::record_of<SRB_ExecSCSICmd>(call);
+        auto request = record_of<SRB_ExecSCSICmd>(call);
         if (call.args[0] == SC_EXEC_SCSI_CMD && request.CDBByte[0] == opcode)
             found.emplace_back(+request.SRB_HaId, +request.SRB_Target, +request.SRB_Lun);
     }
@@ -34,16 +35,18 @@ protected:
         scripted::script().support_info = 0x0100 | adapters;  // status SS_COMP, then the adapter count
         scripted::script().host_adapters.assign(adapters, {SS_COMP, 7});
         scripted::script().aspi_exec = [units](const SRB_ExecSCSICmd& request) {
-            auto found = units.find({request.SRB_HaId, request.SRB_Target, request.SRB_Lun});
-            if (request.CDBByte[0] != 0x12 || found == units.end()) return scripted::AspiReply{SS_ERR, SS_ERR};
-            return scripted::AspiReply{SS_COMP, SS_COMP, {found->second}};
+            auto unit = units.find({request.SRB_HaId, request.SRB_Target, request.SRB_Lun});
+            if (request.CDBByte[0] != 0x12 || unit == units.end()) return scripted::AspiReply{SS_ERR, SS_ERR};
+            return scripted::AspiReply{SS_COMP, SS_COMP, {unit->second}};
         };
     }
 };
 
 TEST_F(Discovery, WalksTheDriveStringsForCdromDrives) {
-    for (auto [letter, type] : {std::pair{'A', 2u}, {'C', 3u}, {'D', DRIVE_CDROM}, {'E', 4u}, {'G', DRIVE_CDROM}})
-        scripted::add_drive(letter, type);
+    // A: a removable disk, C: a fixed disk, E: a network drive.
+    const std::pair<char, UINT> drives[] = {{'A', 2}, {'C', 3}, {'D', DRIVE_CDROM}, {'E', 4},
+                                            {'G', DRIVE_CDROM}};
+    for (auto [letter, type] : drives) scripted::add_drive(letter, type);
     EXPECT_EQ(start_up(), 1);
     EXPECT_EQ(std::string(drive_letters, drive_letters + drive_count), "DG");
     EXPECT_EQ(use_spti, 1) << "outside the Windows 9x family";
@@ -77,8 +80,8 @@ TEST_F(Discovery, AspiStatusOtherThanOneKeepsTheDriveLettersUnaddressed) {
 // table three times at its own address.
 TEST_F(Discovery, ScanProbesEveryLunButTheAdaptersOwnIdInOrder) {
     // 0xA5: qualifier bits set, still type 5. 0x7F: no unit. 0x00: a disk.
-    aspi_layer(2, {{{1, 3, 2}, 0x05}, {{0, 1, 0}, 0x05}, {{1, 5, 7}, 0xA5}, {{1, 6, 0}, 0x05}, {{1, 7, 7}, 0x05},
-                   {{0, 0, 0}, 0x00}, {{0, 3, 0}, 0x7F}});
+    aspi_layer(2, {{{1, 3, 2}, 0x05}, {{0, 1, 0}, 0x05}, {{1, 5, 7}, 0xA5}, {{1, 6, 0}, 0x05},
+                   {{1, 7, 7}, 0x05}, {{0, 0, 0}, 0x00}, {{0, 3, 0}, 0x7F}});
     scripted::script().host_adapters[1].scsi_id = 2;
     EXPECT_EQ(start_up(), 1);
     EXPECT_EQ(host_adapter_count, 2);
@@ -91,9 +94,9 @@ TEST_F(Discovery, ScanProbesEveryLunButTheAdaptersOwnIdInOrder) {
     std::vector<Address> probes = sent_to(0x12);
     ASSERT_EQ(probes.size(), 2u * 7 * 8);
     EXPECT_TRUE(std::is_sorted(probes.begin(), probes.end()));
-    for (const auto& [adapter, target, lun] : probes) EXPECT_NE(target, adapter == 0 ? 7 : 2) << "own id " << lun;
+    for (const auto& [adapter, target, lun] : probes) EXPECT_NE(target, adapter == 0 ? 7 : 2) << "own id";
     const std::uint8_t inquiry[16] = {0x12, 0, 0, 0, 0x80, 0};
-    const auto first = scripted::record_of<SRB_ExecSCSICmd>(calls_to("SendASPI32Command")[1]);
+    const auto first = record_of<SRB_ExecSCSICmd>(calls_to("SendASPI32Command")[1]);
     EXPECT_EQ(std::memcmp(first.CDBByte, inquiry, sizeof inquiry), 0);
 }
 
@@ -111,7 +114,10 @@ TEST_F(Discovery, FailedAdapterInquiryEndsTheScanWithNoDrives) {
 // catches freed memory) and changes nothing.
 TEST_F(Discovery, SilentUnitIsSkippedAndItsProbeLeftValid) {
     const std::tuple<DWORD, DWORD, const char*> cases[] = {  // wait result, abort result, output
-        {WAIT_TIMEOUT, SS_COMP, ""}, {WAIT_TIMEOUT, SS_ERR, "service_abort() failed."}, {WAIT_FAILED, SS_COMP, ""}};
+        {WAIT_TIMEOUT, SS_COMP, ""},
+        {WAIT_TIMEOUT, SS_ERR, "service_abort() failed."},
+        {WAIT_FAILED, SS_COMP, ""},
+    };
     for (const auto& [wait_result, abort_result, output] : cases) {
         fresh_library();
         aspi_layer(1);
@@ -134,7 +140,7 @@ TEST_F(Discovery, SilentUnitIsSkippedAndItsProbeLeftValid) {
         EXPECT_EQ(held->SRB_Target, 1) << "the record was reused";
         std::size_t aborts = 0;
         for (const auto& call : calls_to("SendASPI32Command"))
-            aborts += call.args[0] == SC_ABORT_SRB && scripted::record_of<SRB_Abort>(call).SRB_ToAbort == held;
+            aborts += call.args[0] == SC_ABORT_SRB && record_of<SRB_Abort>(call).SRB_ToAbort == held;
         EXPECT_EQ(aborts, wait_result == WAIT_TIMEOUT ? 1u : 0u);
         for (const auto& call : calls_to("CloseHandle"))
             EXPECT_NE(call.args[0], reinterpret_cast<std::uintptr_t>(held->SRB_PostProc)) << "the held event";

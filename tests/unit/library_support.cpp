@@ -5,7 +5,7 @@ namespace {
 
 const HMODULE kAspiModule = reinterpret_cast<HMODULE>(std::uintptr_t{0xA5B10000});
 // Fixed-format sense: ILLEGAL REQUEST, LOGICAL UNIT NOT SUPPORTED (25/00).
-const std::vector<std::uint8_t> kLogicalUnitNotSupported = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x25, 0x00};
+const std::vector<std::uint8_t> kLunNotSupported = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x25, 0x00};
 
 struct State {
     Script script;
@@ -15,6 +15,8 @@ struct State {
 } state;
 
 std::uintptr_t number(const void* pointer) { return reinterpret_cast<std::uintptr_t>(pointer); }
+
+HANDLE fresh_handle() { return reinterpret_cast<HANDLE>(state.last_handle += 4); }
 
 void record(std::string function, std::string text, std::vector<std::uintptr_t> args = {},
             const void* request = nullptr, std::size_t size = 0) {
@@ -28,7 +30,8 @@ void copy_data(const std::vector<std::uint8_t>& data, void* buffer, std::size_t 
 
 void complete(SRB_ExecSCSICmd& request, const AspiReply& reply) {
     if (request.SRB_Flags & SRB_DIR_IN) copy_data(reply.data, request.SRB_BufPointer, request.SRB_BufLen);
-    if (reply.srb_status != SS_COMP) copy_data(state.script.failure_sense, request.SenseArea, request.SRB_SenseLen);
+    const auto& sense = state.script.failure_sense;
+    if (reply.srb_status != SS_COMP) copy_data(sense, request.SenseArea, request.SRB_SenseLen);
     request.SRB_Status = reply.srb_status;
 }
 
@@ -36,7 +39,7 @@ DWORD execute(SRB_ExecSCSICmd& request) {
     // A CDB whose LUN bits name another unit is refused at once, as a target would refuse it.
     const int cdb_lun = request.CDBByte[1] >> 5;
     if (cdb_lun != 0 && cdb_lun != request.SRB_Lun) {
-        copy_data(kLogicalUnitNotSupported, request.SenseArea, request.SRB_SenseLen);
+        copy_data(kLunNotSupported, request.SenseArea, request.SRB_SenseLen);
         request.SRB_Status = SS_ERR;
         return SS_COMP;
     }
@@ -93,10 +96,11 @@ void add_drive(char letter, UINT type) {
 }
 
 bool complete_late(SRB_ExecSCSICmd* request) {
-    auto found = std::find_if(state.held.begin(), state.held.end(), [&](auto& h) { return h.request == request; });
-    if (found == state.held.end()) return false;
+    auto& held = state.held;
+    auto found = std::find_if(held.begin(), held.end(), [&](auto& h) { return h.request == request; });
+    if (found == held.end()) return false;
     complete(*request, found->reply);
-    state.held.erase(found);
+    held.erase(found);
     return true;
 }
 
@@ -127,9 +131,10 @@ UINT GetDriveTypeA(const char* root) {
 
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* security, DWORD disposition,
                    DWORD flags, HANDLE template_file) {
-    record("CreateFileA", name, {access, share_mode, number(security), disposition, flags, number(template_file)});
+    record("CreateFileA", name,
+           {access, share_mode, number(security), disposition, flags, number(template_file)});
     auto& results = state.script.open_results;
-    if (results.empty()) return reinterpret_cast<HANDLE>(state.last_handle += 4);
+    if (results.empty()) return scripted::fresh_handle();
     HANDLE handle = results.front();
     results.pop_front();
     return handle;
@@ -156,7 +161,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD control_code, void* in_buffer, DWORD i
     scripted::copy_data(reply.data, sptd.DataBuffer, sptd.DataTransferLength);
     // As the system does, the block comes back with the status and the bytes actually transferred.
     sptd.ScsiStatus = reply.scsi_status;
-    sptd.DataTransferLength = static_cast<DWORD>(std::min<std::size_t>(reply.data.size(), sptd.DataTransferLength));
+    sptd.DataTransferLength = std::min(static_cast<DWORD>(reply.data.size()), sptd.DataTransferLength);
     std::memcpy(out_buffer, &sptd, sizeof sptd);
     auto* sense = static_cast<std::uint8_t*>(out_buffer) + sptd.SenseInfoOffset;
     if (reply.scsi_status != 0) scripted::copy_data(state.script.failure_sense, sense, sptd.SenseInfoLength);
@@ -165,7 +170,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD control_code, void* in_buffer, DWORD i
 }
 
 HMODULE LoadLibraryA(const char* name) {
-    return state.script.aspi_present && std::string_view(name) == "WNASPI32.DLL" ? scripted::kAspiModule : nullptr;
+    const bool found = state.script.aspi_present && std::string_view(name) == "WNASPI32.DLL";
+    return found ? scripted::kAspiModule : nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE module, const char* name) {
@@ -177,7 +183,7 @@ FARPROC GetProcAddress(HMODULE module, const char* name) {
     return nullptr;
 }
 
-HANDLE CreateEventA(void*, BOOL, BOOL, const char*) { return reinterpret_cast<HANDLE>(state.last_handle += 4); }
+HANDLE CreateEventA(void*, BOOL, BOOL, const char*) { return scripted::fresh_handle(); }
 
 // Completes the request held on this event when its event fires; otherwise the limit passes
 // (and a wait without limit fails, since nothing would ever end it).

@@ -195,7 +195,7 @@ TEST_F(TableOfContents, HostileRepliesAreFailedAttempts) {
             return scripted::PassThroughReply{TRUE, 0, bytes};
         };
         EXPECT_EQ(CDIF_ReadTOC(), 0) << what;
-        EXPECT_EQ(scripted::calls_to("DeviceIoControl").size(), 3u) << what << ": three attempts, each GOOD";
+        EXPECT_EQ(calls_to("DeviceIoControl").size(), 3u) << what << ": three attempts, each GOOD";
         EXPECT_EQ(std::pair(last_track, CDIF_GetTrackLBA(3)), std::pair(2, 2000)) << what;
     }
 }

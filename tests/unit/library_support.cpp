@@ -113,7 +113,7 @@ using scripted::record;
 using scripted::state;
 
 BOOL GetVersionExA(OSVERSIONINFOA* version) {
-    if (version->dwOSVersionInfoSize != sizeof *version || !state.script.version_result) return FALSE;
+    if (version->dwOSVersionInfoSize != sizeof *version) return FALSE;
     version->dwPlatformId = state.script.platform_id;
     return TRUE;
 }

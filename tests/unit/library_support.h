@@ -65,7 +65,6 @@ struct HeldRequest {
 };
 
 struct Script {
-    BOOL version_result = TRUE;
     DWORD platform_id = VER_PLATFORM_WIN32_NT;
     std::string drive_strings;         // what GetLogicalDriveStringsA writes, zero bytes included
     std::map<char, UINT> drive_types;  // GetDriveTypeA by letter; others are fixed disks

@@ -21,27 +21,19 @@ abort() {  # a failure after which nothing else can be checked
     finish
 }
 require_tools() {  # require_tools <tool>...: a missing tool is a failure, never a skip
-    local tool
     for tool; do
         command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
     done
 }
 build_targets() {  # build_targets <build folder> <log> <target>...: builds them or aborts with the log's end
-    local folder=$1 log=$2
-    shift 2
-    cmake --build "$folder" -j"${JOBS:-$(nproc)}" --target "$@" >"$log" 2>&1 ||
-        { tail -n 30 "$log"; abort "$* do not build (see $log)"; }
+    cmake --build "$1" -j"${JOBS:-$(nproc)}" --target "${@:3}" >"$2" 2>&1 ||
+        { tail -n 30 "$2"; abort "${*:3} do not build (see $2)"; }
 }
 adopt() {  # adopt <what>: takes over the lines and the tally of a check that ran elsewhere (stdin)
     local line closed=
     while IFS= read -r line; do
-        if [[ $line =~ ^[a-z\ ]+:\ ([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-            passed=$((passed + BASH_REMATCH[1]))
-            failed=$((failed + BASH_REMATCH[2]))
-            closed=1
-        else
-            echo "$line"
-        fi
+        [[ $line =~ ^[a-z\ ]+:\ ([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]] || { echo "$line"; continue; }
+        passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2])) closed=1
     done
     [ -n "$closed" ] || fail "$1 ended without their tally"
 }

@@ -84,15 +84,20 @@ BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, 
     static const char* const kCueTypes[] = {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2352"};  // by TrackKind
     BuiltDisc disc;
     disc.cue = dir / (name + ".cue");
-    std::ofstream bin(dir / (name + ".bin"), std::ios::binary | std::ios::trunc);
+    std::ofstream bin;
     std::ofstream cue(disc.cue, std::ios::trunc);
-    cue << "FILE \"" << name << ".bin\" BINARY\n";
     std::int32_t lba = 0, file_sector = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
         const TrackSpec& spec = specs[i];
         if (i > 0 && spec.session != specs[i - 1].session) {
             lba += (specs[i - 1].session == 1 ? 11400 : 6900) - spec.pregap - spec.index0_sectors;
             cue << "REM SESSION " << two_digits(spec.session) << "\n";
+        }
+        if (i == 0 || spec.new_file) {
+            const std::string file = name + (i == 0 ? "" : "-" + two_digits(i + 1)) + ".bin";
+            bin = std::ofstream(dir / file, std::ios::binary | std::ios::trunc);
+            cue << "FILE \"" << file << "\" BINARY\n";
+            file_sector = 0;
         }
         cue << "TRACK " << two_digits(i + 1) << " " << kCueTypes[static_cast<int>(spec.kind)] << "\n";
         if (*spec.flags) cue << "FLAGS " << spec.flags << "\n";

@@ -20,6 +20,7 @@ struct TrackSpec {
     int pregap = 0;           // PREGAP sectors before INDEX 00/01 (silence or zeros, not in the bin file)
     int postgap = 0;          // POSTGAP sectors after the track (not in the bin file)
     const char* flags = "";   // the words of a FLAGS line, none when empty
+    bool new_file = false;    // the track starts a bin file of its own, <name>-NN.bin
 };
 
 struct BuiltTrack {
@@ -32,7 +33,7 @@ struct BuiltTrack {
 };
 
 struct BuiltDisc {
-    std::filesystem::path cue;          // the cue sheet (one bin file beside it)
+    std::filesystem::path cue;          // the cue sheet (its bin files beside it)
     std::vector<BuiltTrack> tracks;     // tracks[0] is track 1
     std::int32_t lead_out = 0;          // LBA of the lead-out (the last session's)
 
@@ -49,8 +50,9 @@ struct BuiltDisc {
     const BuiltTrack* track_at(std::int32_t lba) const;
 };
 
-// Writes <dir>/<name>.cue and <dir>/<name>.bin. Sector sizes in the bin: 2352 bytes, or 2048 for
-// MODE1/2048 tracks. The content depends only on the LBA and the byte, so a shifted sector shows.
+// Writes <dir>/<name>.cue and <dir>/<name>.bin, and <name>-NN.bin for each track NN that asks for a
+// file of its own. Sector sizes in the bins: 2352 bytes, or 2048 for MODE1/2048 tracks. The content
+// depends only on the LBA and the byte, so a shifted sector shows.
 BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, const std::vector<TrackSpec>& tracks);
 
 }  // namespace test_support

@@ -10,7 +10,6 @@
 
 #include "disc_builder.h"
 #include "program_run.h"
-#include "wave_chunks.h"
 
 namespace fs = std::filesystem;
 using namespace test_support;

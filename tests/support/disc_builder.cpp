@@ -18,7 +18,7 @@ constexpr int kRawSize = 2352;
 constexpr int kUserSize = 2048;
 
 std::uint8_t pattern(std::int32_t lba, int offset) {
-    std::uint32_t x = static_cast<std::uint32_t>(lba) * 2654435761u ^ static_cast<std::uint32_t>(offset) * 40503u;
+    std::uint32_t x = std::uint32_t(lba) * 2654435761u ^ std::uint32_t(offset) * 40503u;
     x = (x ^ x >> 15) * 0x2c1b3c6du;
     x = (x ^ x >> 12) * 0x297a2d39u;
     return static_cast<std::uint8_t>(x ^ x >> 15);
@@ -26,29 +26,28 @@ std::uint8_t pattern(std::int32_t lba, int offset) {
 
 std::uint8_t bcd(int value) { return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10)); }
 
-int user_offset(TrackKind kind) { return kind == TrackKind::mode2_2352 ? 24 : 16; }
+// Where the pattern starts in a sector: an audio sector is all pattern.
+int user_offset(TrackKind k) { return k == TrackKind::audio ? 0 : k == TrackKind::mode2_2352 ? 24 : 16; }
 
 // A sector as a drive reads it whole; without content it is a gap sector: zeros, and a data
 // sector's sync and header.
 std::vector<std::uint8_t> raw(TrackKind kind, std::int32_t lba, bool with_content) {
     std::vector<std::uint8_t> sector(kRawSize, 0);
-    if (kind == TrackKind::audio) {
-        for (int i = 0; i < kRawSize && with_content; ++i) sector[i] = pattern(lba, i);
-        return sector;
+    if (kind != TrackKind::audio) {
+        std::fill(sector.begin() + 1, sector.begin() + 11, 0xFF);
+        const std::int32_t a = lba + 150;
+        sector[12] = bcd(a / 4500);
+        sector[13] = bcd(a / 75 % 60);
+        sector[14] = bcd(a % 75);
+        sector[15] = kind == TrackKind::mode2_2352 ? 2 : 1;
     }
-    std::fill(sector.begin() + 1, sector.begin() + 11, 0xFF);
-    const std::int32_t a = lba + 150;
-    sector[12] = bcd(a / 4500);
-    sector[13] = bcd(a / 75 % 60);
-    sector[14] = bcd(a % 75);
-    sector[15] = kind == TrackKind::mode2_2352 ? 2 : 1;
-    if (!with_content) return sector;
-    if (kind == TrackKind::mode2_2352) sector[18] = sector[22] = 0x08;
-    for (int i = user_offset(kind); i < user_offset(kind) + kUserSize; ++i) sector[i] = pattern(lba, i);
+    if (kind == TrackKind::mode2_2352 && with_content) sector[18] = sector[22] = 0x08;
+    const int begin = user_offset(kind), end = kind == TrackKind::audio ? kRawSize : begin + kUserSize;
+    for (int i = begin; i < end && with_content; ++i) sector[i] = pattern(lba, i);
     return sector;
 }
 
-std::string two_digits(std::int64_t n) { return {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)}; }
+std::string two_digits(std::int64_t n) { return std::to_string(n / 10) + std::to_string(n % 10); }
 
 std::string msf(std::int64_t frames) {
     return two_digits(frames / 4500) + ":" + two_digits(frames / 75 % 60) + ":" + two_digits(frames % 75);
@@ -80,8 +79,10 @@ std::vector<std::uint8_t> BuiltDisc::user_data(std::int32_t lba) const {
     return {sector.begin() + user_offset(track->kind), sector.begin() + user_offset(track->kind) + kUserSize};
 }
 
-BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, const std::vector<TrackSpec>& specs) {
-    static const char* const kCueTypes[] = {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2352"};  // by TrackKind
+BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name,
+                     const std::vector<TrackSpec>& specs) {
+    // By TrackKind.
+    static const char* const kCueTypes[] = {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2352"};
     BuiltDisc disc;
     disc.cue = dir / (name + ".cue");
     std::ofstream bin;
@@ -105,9 +106,8 @@ BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, 
         if (spec.index0_sectors > 0) cue << "INDEX 00 " << msf(file_sector) << "\n";
         cue << "INDEX 01 " << msf(file_sector + spec.index0_sectors) << "\n";
         if (spec.postgap > 0) cue << "POSTGAP " << msf(spec.postgap) << "\n";
-        BuiltTrack track{spec.kind, lba + spec.pregap + spec.index0_sectors, 0, lba, lba + spec.pregap};
-        track.end = track.start + spec.sectors;
-        track.after = track.end + spec.postgap;
+        const std::int32_t start = lba + spec.pregap + spec.index0_sectors, end = start + spec.sectors;
+        const BuiltTrack track{spec.kind, start, end, lba, lba + spec.pregap, end + spec.postgap};
         const bool user_data_only = spec.kind == TrackKind::mode1_2048;
         for (std::int32_t sector = track.stored; sector < track.end; ++sector) {
             const auto bytes = raw(spec.kind, sector, true);
@@ -119,7 +119,7 @@ BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, 
         disc.tracks.push_back(track);
     }
     disc.lead_out = lba;
-    if (!bin.flush() || !cue.flush()) throw std::runtime_error("cannot write the test image " + disc.cue.string());
+    if (!bin.flush() || !cue.flush()) throw std::runtime_error("cannot write " + disc.cue.string());
     return disc;
 }
 

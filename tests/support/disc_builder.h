@@ -1,5 +1,6 @@
 // Writes cue/bin disc images for tests, with content that differs in every sector and byte
-// (so that a sector in the wrong place shows), and tells what each sector holds.
+// (so that a sector in the wrong place shows), and tells what each sector holds; and RIFF/WAVE
+// files, written chunk by chunk so that a test can make any malformed one.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,8 @@ struct TrackSpec {
     TrackKind kind = TrackKind::audio;
     int sectors = 300;        // sectors from INDEX 01 to the next track (in the bin file)
     int index0_sectors = 0;   // INDEX 00 sectors before INDEX 01, stored in the bin file
-    int session = 1;          // REM SESSION number; a new session starts 11400 sectors after the first session's
-                              // lead-out, 6900 after a later one's
+    int session = 1;          // REM SESSION number; a new session starts 11400 sectors after the
+                              // first session's lead-out, 6900 after a later one's
     int pregap = 0;           // PREGAP sectors before INDEX 00/01 (silence or zeros, not in the bin file)
     int postgap = 0;          // POSTGAP sectors after the track (not in the bin file)
     const char* flags = "";   // the words of a FLAGS line, none when empty
@@ -53,6 +54,30 @@ struct BuiltDisc {
 // Writes <dir>/<name>.cue and <dir>/<name>.bin, and <name>-NN.bin for each track NN that asks for a
 // file of its own. Sector sizes in the bins: 2352 bytes, or 2048 for MODE1/2048 tracks. The content
 // depends only on the LBA and the byte, so a shifted sector shows.
-BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name, const std::vector<TrackSpec>& tracks);
+BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name,
+                     const std::vector<TrackSpec>& tracks);
+
+// value as that many bytes, least significant first.
+inline std::string le(std::uint32_t value, int bytes) {
+    std::string result;
+    for (int i = 0; i < bytes; ++i) result += static_cast<char>(value >> (8 * i) & 0xFF);
+    return result;
+}
+
+// A chunk: its four-letter id, its length, its body and the pad byte after an odd body.
+inline std::string chunk(const std::string& id, const std::string& body) {
+    return id + le(static_cast<std::uint32_t>(body.size()), 4) + body + std::string(body.size() % 2, '\0');
+}
+
+// A fmt chunk of PCM-style fields; the defaults are CD audio.
+inline std::string fmt_chunk(int tag = 1, int channels = 2, int rate = 44100, int bits = 16) {
+    const int align = channels * bits / 8;
+    return chunk("fmt ", le(tag, 2) + le(channels, 2) + le(rate, 4) + le(rate * align, 4) + le(align, 2) +
+                             le(bits, 2));
+}
+
+inline std::string riff_wave(const std::string& chunks) {
+    return "RIFF" + le(static_cast<std::uint32_t>(4 + chunks.size()), 4) + "WAVE" + chunks;
+}
 
 }  // namespace test_support

@@ -29,7 +29,7 @@ Bytes read_file(const std::filesystem::path& path) {
 class Workspace {
 public:
     Workspace() {
-        root_ = std::filesystem::temp_directory_path() / ("cdif_program_" + std::to_string(std::random_device{}()));
+        root_ = std::filesystem::temp_directory_path() / ("cdif_" + std::to_string(std::random_device{}()));
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(work());
         std::filesystem::create_directories(images());
@@ -54,15 +54,12 @@ struct ProgramRun {
 // environment: further NAME=value assignments for the program, already quoted.
 inline ProgramRun run_program(const Workspace& space, const std::string& program, const std::string& drives,
                               const std::string& environment = "") {
-    auto out = space.root() / "stdout", err = space.root() / "stderr";
-    std::string command = "cd " + shell_quoted(space.work().string()) + " && CDIF_DRIVES=" + shell_quoted(drives) + " " +
-                          environment + " " + shell_quoted(program) + " >" + shell_quoted(out.string()) + " 2>" + shell_quoted(err.string());
-    int status = std::system(command.c_str());
-    ProgramRun run;
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = read_file(out);
-    run.err = read_file(err);
-    return run;
+    const auto out = space.root() / "stdout", err = space.root() / "stderr";
+    const std::string command = "cd " + shell_quoted(space.work().string()) + " && CDIF_DRIVES=" +
+                                shell_quoted(drives) + " " + environment + " " + shell_quoted(program) + " >" +
+                                shell_quoted(out.string()) + " 2>" + shell_quoted(err.string());
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
 }
 
 }  // namespace program_test

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
+#include <tuple>
 
 #include "cdif.h"
 #include "track_end.h"
@@ -13,6 +13,7 @@
 #include "tremick/tremick.h"
 
 using Bytes = std::vector<std::uint8_t>;
+using Ends = std::vector<std::int32_t>;
 
 namespace {
 
@@ -29,10 +30,9 @@ Bytes full_toc_reply;      // READ TOC format 2; empty: refused
 Bytes session_info_reply;  // format 1; empty: refused
 std::uint8_t data_area[2048];
 
-const std::vector<std::int32_t> kEnds = {1000 - 225, 1600, 14000, 14600, 22000};
 // Without a usable full table: format 1 names track 5 as the first track of the last session.
 const Bytes kSessionInfo = {0, 10, 1, 3, 0, 0x14, 5, 0, 0, 0, 0x53, 0xFC};
-const std::vector<std::int32_t> kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 11400, 22000};
+const Ends kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 11400, 22000};
 
 // A descriptor: session, ADR 1 with the control nibble, TNO 0, the point, then PMIN:PSEC:PFRAME.
 Bytes point(int session, int control, int point, std::int32_t lba) {
@@ -54,22 +54,22 @@ const Bytes kFullToc = [] {
     return reply;
 }();
 
-std::vector<std::int32_t> ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
+Ends ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
     full_toc_reply = std::move(full_toc);
     session_info_reply = std::move(session_info);
     session_table = {};  // nothing known yet of the drive's sessions
     build_track_list();
-    std::vector<std::int32_t> result;
+    Ends result;
     for (int track = 1; track <= 5; ++track) result.push_back(track_end(track));
     return result;
 }
 
 TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
-    EXPECT_EQ(ends(kFullToc), kEnds);
+    EXPECT_EQ(ends(kFullToc), (Ends{1000 - 225, 1600, 14000, 14600, 22000}));
     EXPECT_EQ(ends({}), kFallbackEnds);
     // Session information refused, or with the last session's start off the disc (LBA -150,
     // 100:00:00): 225 sectors before every data track.
-    const std::vector<std::int32_t> data_gap_only = {1000 - 225, 13000, 14000, 21500 - 225, 22000};
+    const Ends data_gap_only = {1000 - 225, 13000, 14000, 21500 - 225, 22000};
     EXPECT_EQ(ends({}, {}), data_gap_only);
     for (const Bytes& start : {Bytes{0xFF, 0xFF, 0xFF, 0x6A}, Bytes{0x00, 0x06, 0xDD, 0x3A}}) {
         Bytes info = kSessionInfo;
@@ -78,31 +78,28 @@ TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
     }
 }
 
+// Each row spoils one byte of the reply, which one of the parser's checks must refuse.
 TEST(TrackEnd, HostileFullTocIsRefused) {
-    const std::size_t track3 = 4 + 11 * 7;  // the descriptor of track 3
-    const struct {
-        const char* what;
-        std::function<void(Bytes&)> spoil;
-    } cases[] = {
-        {"length not whole descriptors", [](Bytes& r) { r[1] -= 1; }},
-        {"length beyond the buffer", [](Bytes& r) { r[0] = 0xFF; }},
-        {"first session after the last", [](Bytes& r) { r[2] = 4; }},
-        {"session 0", [&](Bytes& r) { r[track3] = 0; }},
-        {"seconds 60", [&](Bytes& r) { r[track3 + 9] = 60; }},
-        {"beyond 99:59:74", [&](Bytes& r) { r[track3 + 8] = 100; }},
-        {"before 00:02:00", [](Bytes& r) { r[4 + 11 * 3 + 9] = 1; }},
-        {"track elsewhere than format 0 has it", [&](Bytes& r) { r[track3 + 10] += 1; }},
-        {"track given twice", [&](Bytes& r) { r[track3 + 3] = 4; }},
-        {"track missing", [&](Bytes& r) { r[track3 + 3] = 0xA1; }},
-        {"sessions going back: track 3 in session 3", [&](Bytes& r) { r[track3] = 3; }},
-        {"lead-out missing", [](Bytes& r) { r[4 + 11 * 6 + 3] = 0xA0; }},
-        {"lead-out before its last track", [](Bytes& r) { r[4 + 11 * 6 + 9] = 0; }},
-        {"lead-out after the next session", [](Bytes& r) { r[4 + 11 * 2 + 8] = 3; }},
+    const auto in = [](int descriptor, int byte) { return std::size_t(4 + 11 * descriptor + byte); };
+    const int track3 = 7;  // the descriptor of track 3
+    const std::tuple<const char*, std::size_t, std::uint8_t> cases[] = {
+        {"length not whole descriptors", 1, 122},
+        {"length beyond the buffer", 0, 0xFF},
+        {"first session after the last", 2, 4},
+        {"session 0", in(track3, 0), 0},
+        {"seconds 60", in(track3, 9), 60},
+        {"beyond 99:59:74", in(track3, 8), 100},
+        {"before 00:02:00: track 1 at 00:01:00", in(3, 9), 1},
+        {"track elsewhere than format 0 has it", in(track3, 10), 26},
+        {"track given twice", in(track3, 3), 4},
+        {"sessions going back: track 3 in session 3", in(track3, 0), 3},
+        {"lead-out before its last track", in(6, 9), 0},
+        {"lead-out after the next session", in(2, 8), 3},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, at, value] : cases) {
         Bytes reply = kFullToc;
-        c.spoil(reply);
-        EXPECT_EQ(ends(reply), kFallbackEnds) << c.what;
+        reply[at] = value;
+        EXPECT_EQ(ends(reply), kFallbackEnds) << what;
     }
 }
 

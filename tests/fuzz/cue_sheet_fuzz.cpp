@@ -6,7 +6,6 @@
 
 #include "disc.h"
 #include "fuzz_harness.h"
-#include "mmc_drive.h"
 #include "wave_file.h"
 
 using namespace disc_image;
@@ -38,9 +37,9 @@ bool check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size, WaveD
     if (!std::holds_alternative<WaveData>(found)) return false;
     samples = std::get<WaveData>(found);
     const std::uint64_t at = samples.offset;
-    FUZZ_CHECK(at >= 44 && samples.length <= size - at && byte(at - 8) == 'd' && byte(at - 7) == 'a' &&
-               byte(at - 6) == 't' && byte(at - 5) == 'a' &&
-               samples.length == (byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | byte(at - 1) << 24));
+    const std::uint32_t length = byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | byte(at - 1) << 24;
+    FUZZ_CHECK(at >= 44 && samples.length <= size - at && samples.length == length && byte(at - 8) == 'd' &&
+               byte(at - 7) == 'a' && byte(at - 6) == 't' && byte(at - 5) == 'a');
     return true;
 }
 
@@ -60,22 +59,22 @@ void check_disc(Disc& disc) {
                    (session.first_track == 0 || tracks[session.first_track - 1].session < session.number));
 
     MmcDrive drive(std::move(disc), FaultPlan(), true);
-    GuardedReply toc = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
-    FUZZ_CHECK(toc.reply.status == kStatusGood && toc.data.size() == 4 + 8 * (tracks.size() + 1));
+    const auto [toc, listed] = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
+    FUZZ_CHECK(toc.status == kStatusGood && listed.size() == 4 + 8 * (tracks.size() + 1));
     for (std::size_t k = 0; k <= tracks.size(); ++k) {
         const auto lba = static_cast<std::uint32_t>(k < tracks.size() ? tracks[k].start : lead_out);
-        FUZZ_CHECK(get_be(toc.data, 4 + 8 * k + 4, 4) == lba);
+        FUZZ_CHECK(get_be(listed, 4 + 8 * k + 4, 4) == lba);
         std::vector<std::uint8_t> read_cd = {0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8, 0, 0};  // one whole sector
         for (int i = 0; i < 4; ++i) read_cd[2 + i] = static_cast<std::uint8_t>(lba >> (24 - 8 * i));
-        GuardedReply sector = run_guarded(drive, read_cd, 2352);
-        FUZZ_CHECK(k < tracks.size() ? sector.data.size() == 2352 : sector.reply.sense[12] == 0x21);
+        const auto [read, sector] = run_guarded(drive, read_cd, 2352);
+        FUZZ_CHECK(k < tracks.size() ? sector.size() == 2352 : read.sense[12] == 0x21);
     }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput input(data, size);
+    FuzzInput input{{data, size}};
     auto parsed = parse_cue_sheet(input.until('\0'));
     const CueSheet* sheet = std::get_if<CueSheet>(&parsed);
     if (sheet == nullptr) return 0;
@@ -84,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint64_t> sizes;
     for (std::size_t f = 0; f < sheet->files.size(); ++f) {
         FUZZ_CHECK(!files.open(zeros()));
-        sizes.push_back(input.empty() ? 2352 * 100 : input.number(4));
+        sizes.push_back(input.rest.empty() ? 2352 * 100 : input.number(4));
         if (sheet->files[f].type != FileType::wave) continue;
         WaveData samples;
         if (!check_wave(input.bytes(input.number(2)), sizes.back(), samples)) return 0;

@@ -2,6 +2,8 @@
 // support information, host adapters and the answers to every INQUIRY probe (at once, on the
 // wait, or never), then late completions of the probes left with the layer. The devices found
 // must be exactly the CD-ROM devices that answered, and a late completion must change nothing.
+#include <cstring>
+
 #include "fuzz_harness.h"
 #include "library_support.h"
 
@@ -14,10 +16,6 @@ bool aspi_flag = false;
 // within its memory limit.
 int never_completed = 0;
 
-bool same(const AspiDevice& a, const AspiDevice& b) {
-    return a.host_adapter == b.host_adapter && a.target == b.target && a.lun == b.lun;
-}
-
 }  // namespace
 
 int use_aspi() { return aspi_flag ? 1 : 0; }
@@ -25,9 +23,8 @@ int use_aspi() { return aspi_flag ? 1 : 0; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The library's messages go to standard output.
     [[maybe_unused]] static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
-    FuzzInput input(data, size);
-    reset_library_state();
-    scripted::reset();
+    FuzzInput input{{data, size}};
+    fresh_library();
     scripted::Script& script = scripted::script();
     const std::uint8_t flags = input.byte();
     aspi_flag = flags & 0x01;
@@ -36,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     script.has_send_command = flags & 0x08;
     script.abort_result = flags & 0x10 ? SS_ERR : SS_COMP;
     script.unfired_wait_result = flags & 0x20 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-    const std::vector<std::uint8_t> strings = input.bytes(input.byte() % 128);
-    script.drive_strings.assign(strings.begin(), strings.end());
+    for (const std::uint8_t c : input.bytes(input.byte() % 128)) script.drive_strings += static_cast<char>(c);
     for (int n = input.byte() % 27; n > 0; --n)
         script.drive_types[static_cast<char>(input.byte())] = input.byte() % 6;
     script.support_info = input.number(2);
@@ -65,25 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int started = CDIF_Init([] {});
     const bool aspi_usable = script.aspi_present && script.has_support_info && script.has_send_command;
     FUZZ_CHECK(!aspi_flag || aspi_usable || started == 0);
-    for (int i = 0; i < drive_count && use_spti; ++i) {
-        auto type = script.drive_types.find(static_cast<char>(drive_letters[i]));
-        FUZZ_CHECK(type != script.drive_types.end() && type->second == DRIVE_CDROM);
-    }
+    for (int i = 0; i < drive_count && use_spti; ++i)
+        FUZZ_CHECK(script.drive_types[static_cast<char>(drive_letters[i])] == DRIVE_CDROM);
     if (aspi_flag && aspi_usable && (script.support_info >> 8 & 0xFF) == SS_COMP && started) {
         bool scan_failed = false;
         for (std::size_t a = 0; a < (script.support_info & 0xFF); ++a)
             scan_failed |= a >= script.host_adapters.size() || script.host_adapters[a].returned != SS_COMP;
-        const int answered = static_cast<int>(answered_cdrom.size());
-        const int expected = scan_failed ? 0 : std::min(answered, kAspiDeviceSlots);
+        const int expected = scan_failed ? 0 : std::min<int>(answered_cdrom.size(), kAspiDeviceSlots);
         FUZZ_CHECK(drive_count == expected &&
-                   std::equal(answered_cdrom.begin(), answered_cdrom.begin() + expected, aspi_devices, same));
+                   std::memcmp(answered_cdrom.data(), aspi_devices, expected * sizeof(AspiDevice)) == 0);
     }
 
     // The layer completes what it still holds: the library must still own those records.
-    AspiDevice found[kAspiDeviceSlots];
-    std::copy(std::begin(aspi_devices), std::end(aspi_devices), found);
+    const std::vector<AspiDevice> found(std::begin(aspi_devices), std::end(aspi_devices));
     for (const scripted::HeldRequest& request : std::vector(scripted::held_requests()))
         if (request.request->CDBByte[0] == 0x12) FUZZ_CHECK(scripted::complete_late(request.request));
-    FUZZ_CHECK(std::equal(std::begin(found), std::end(found), aspi_devices, same));
+    FUZZ_CHECK(std::memcmp(found.data(), aspi_devices, sizeof aspi_devices) == 0);
     return 0;
 }

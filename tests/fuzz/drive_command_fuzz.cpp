@@ -6,7 +6,6 @@
 #include "disc_builder.h"
 #include "drive_entry.h"
 #include "fuzz_harness.h"
-#include "mmc_drive.h"
 
 using namespace disc_image;
 using test_support::TrackKind;
@@ -30,7 +29,7 @@ bool in_any(const std::vector<SectorRange>& ranges, std::uint32_t lba) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput input(data, size);
+    FuzzInput input{{data, size}};
     auto entry = parse_drive_entry("disc.cue?" + std::string(input.until('\n')));
     const DriveEntry* parsed = std::get_if<DriveEntry>(&entry);
     const DriveEntry faults = parsed != nullptr ? *parsed : DriveEntry();
@@ -38,21 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(std::holds_alternative<Disc>(image));
     MmcDrive drive(std::move(std::get<Disc>(image)), FaultPlan(faults), true);
 
-    for (int command = 0; command < 32 && !input.empty(); ++command) {
+    for (int command = 0; command < 32 && !input.rest.empty(); ++command) {
         const std::vector<std::uint8_t> cdb = input.bytes(12);
         const std::size_t length = input.number(3) % (1 << 18);
-        const GuardedReply answer = run_guarded(drive, cdb, length);
+        const auto [reply, read] = run_guarded(drive, cdb, length);
         const bool read10 = cdb.size() >= 10 && cdb[0] == 0x28;
         if (!read10 && (cdb.size() < 12 || cdb[0] != 0xBE)) continue;
         const std::uint32_t lba = get_be(cdb, 2, 4);
         const std::uint32_t count = read10 ? get_be(cdb, 7, 2) : get_be(cdb, 6, 3);
-        if (answer.reply.status != kStatusGood) {
+        if (reply.status != kStatusGood) {
             // A medium error names a sector that the entry made fail.
-            const std::uint32_t failed = get_be(answer.reply.sense, 3, 4);
+            const std::uint32_t failed = get_be(reply.sense, 3, 4);
             const bool flaky = std::any_of(faults.flaky.begin(), faults.flaky.end(),
                                            [&](auto& f) { return in_any(f.ranges, failed); });
             const bool injected = failed - lba < count && (in_any(faults.bad, failed) || flaky);
-            FUZZ_CHECK(answer.reply.sense[2] != 0x03 || injected);
+            FUZZ_CHECK(reply.sense[2] != 0x03 || injected);
             continue;
         }
         // READ(10), or READ CD of whole sectors of any type: the disc's sectors, cut at the buffer,
@@ -60,15 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!read10 && (cdb[9] != 0xF8 || (cdb[1] & 0x1C) != 0)) continue;
         const std::size_t sector_size = read10 ? 2048 : 2352;
         const std::uint64_t wanted = std::uint64_t{count} * sector_size;
-        FUZZ_CHECK(answer.data.size() == std::min<std::uint64_t>(wanted, length) &&
-                   answer.reply.overrun == (wanted > length));
-        for (std::size_t done = 0; done < answer.data.size(); done += sector_size) {
+        FUZZ_CHECK(read.size() == std::min<std::uint64_t>(wanted, length) &&
+                   reply.overrun == (wanted > length));
+        for (std::size_t done = 0; done < read.size(); done += sector_size) {
             const std::uint32_t at = lba + static_cast<std::uint32_t>(done / sector_size);
             const auto sector = read10 ? disc().user_data(static_cast<std::int32_t>(at))
                                        : disc().raw_sector(static_cast<std::int32_t>(at));
-            const auto piece = static_cast<std::ptrdiff_t>(std::min(sector_size, answer.data.size() - done));
+            const auto piece = static_cast<std::ptrdiff_t>(std::min(sector_size, read.size() - done));
             FUZZ_CHECK(!in_any(faults.bad, at) && sector.size() == sector_size &&
-                       std::equal(sector.begin(), sector.begin() + piece, answer.data.begin() + done));
+                       std::equal(sector.begin(), sector.begin() + piece, read.begin() + done));
         }
     }
     return 0;

@@ -10,68 +10,56 @@
 #include <filesystem>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "emulated_drive.h"
+#include "mmc_drive.h"
 
 // A broken invariant: named on standard error, then the process aborts so that the fuzzer keeps
 // the input.
-#define FUZZ_CHECK(condition) ((condition) ? void() : fuzz_broken(__FILE__, __LINE__, #condition))
-[[noreturn]] inline void fuzz_broken(const char* file, int line, const char* condition) {
-    std::fprintf(stderr, "%s:%d: broken: %s\n", file, line, condition);
-    std::abort();
-}
+#define FUZZ_CHECK(condition) \
+    ((condition) ? void() \
+     : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
-// Reads a fuzz input front to back; past its end, byte strings come short and numbers zero-filled.
-class FuzzInput {
-public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : rest_(data, size) {}
-    bool empty() const { return rest_.empty(); }
+// A fuzz input read front to back; past its end, byte strings come short and numbers zero-filled.
+struct FuzzInput {
+    std::span<const std::uint8_t> rest;
+
     std::vector<std::uint8_t> bytes(std::size_t count) {  // up to count bytes
-        const auto taken = rest_.first(std::min(count, rest_.size()));
-        rest_ = rest_.subspan(taken.size());
+        const auto taken = rest.first(std::min(count, rest.size()));
+        rest = rest.subspan(taken.size());
         return {taken.begin(), taken.end()};
     }
     std::uint32_t number(std::size_t size) {  // big-endian
-        const std::vector<std::uint8_t> taken = bytes(size);
-        std::uint32_t value = 0;
-        for (std::size_t i = 0; i < size; ++i) value = value << 8 | (i < taken.size() ? taken[i] : 0);
-        return value;
+        std::vector<std::uint8_t> taken = bytes(size);
+        taken.resize(size);
+        return disc_image::get_be(taken, 0, size);
     }
     std::uint8_t byte() { return static_cast<std::uint8_t>(number(1)); }
     // The bytes up to the next stop byte (which is passed over), or to the end.
     std::string_view until(char stop) {
-        const std::string_view text(reinterpret_cast<const char*>(rest_.data()), rest_.size());
+        const std::string_view text(reinterpret_cast<const char*>(rest.data()), rest.size());
         const std::string_view taken = text.substr(0, text.find(stop));
-        rest_ = rest_.subspan(std::min(rest_.size(), taken.size() + 1));
+        rest = rest.subspan(std::min(rest.size(), taken.size() + 1));
         return taken;
     }
-
-private:
-    std::span<const std::uint8_t> rest_;
 };
 
 // A folder of this process's own, made on first use and removed at exit.
-inline const std::filesystem::path& scratch_folder() {
+inline std::filesystem::path scratch_folder() {
     static struct Folder {
         std::string name = (std::filesystem::temp_directory_path() / "cdif-fuzz-XXXXXX").string();
         Folder() { FUZZ_CHECK(mkdtemp(name.data()) != nullptr); }
         ~Folder() { std::filesystem::remove_all(name); }
     } folder;
-    static const std::filesystem::path path = folder.name;
-    return path;
+    return folder.name;
 }
-
-struct GuardedReply {
-    disc_image::CommandReply reply;
-    std::vector<std::uint8_t> data;  // the bytes the drive reported
-};
 
 // Runs one command with a guard zone after the data-in buffer and checks what every reply must
 // satisfy: nothing written past the buffer or reported beyond it, GOOD or CHECK CONDITION, and
-// fixed-format sense with the latter.
-inline GuardedReply run_guarded(disc_image::EmulatedDrive& drive, const std::vector<std::uint8_t>& cdb,
-                                std::size_t length) {
+// fixed-format sense with the latter. Gives the reply and the bytes the drive reported.
+inline std::pair<disc_image::CommandReply, std::vector<std::uint8_t>> run_guarded(
+    disc_image::EmulatedDrive& drive, const std::vector<std::uint8_t>& cdb, std::size_t length) {
     std::vector<std::uint8_t> buffer(length + 64, 0xA5);
     const disc_image::CommandReply reply = drive.execute(cdb, std::span(buffer).first(length));
     FUZZ_CHECK(std::count(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end(), 0xA5) == 64);

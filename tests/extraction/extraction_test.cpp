@@ -13,18 +13,16 @@
 namespace fs = std::filesystem;
 using namespace test_support;
 using Bytes = std::vector<std::uint8_t>;
-using Lbas = std::set<std::int32_t>;
 
 namespace {
 
 const char* const kPalvane = PALVANE_PATH;
 const char* const kTremick = TREMICK_PATH;
+constexpr TrackKind kAudio = TrackKind::audio;
+constexpr TrackKind kData = TrackKind::mode1_2352;
 
 class Extraction : public ::testing::Test {
 protected:
-    void make_disc(const std::vector<TrackSpec>& tracks) {
-        disc = build_disc(space.images(), "disc", tracks);
-    }
     // Runs the program in out, CDIF_DRIVES naming the disc followed by options ("?bad=...").
     program_test::ProgramRun run(const char* program, const std::string& options = "") const {
         return program_test::run_program(space, program, disc.cue.string() + options);
@@ -33,7 +31,7 @@ protected:
     // as the image holds it, zero where the image holds no sector of that kind (the next track's
     // pregap) and at the unreadable LBAs; a WAV file starts with its header.
     void expect_file(const std::string& name, std::int32_t first, std::int32_t end,
-                     const Lbas& unreadable = {}) {
+                     const std::set<std::int32_t>& unreadable = {}) {
         const bool audio = name.ends_with(".wav");
         std::string data;
         for (std::int32_t lba = first; lba < end; ++lba) {
@@ -50,29 +48,23 @@ protected:
     BuiltDisc disc;
 };
 
-struct TrackEnds {
-    const char* name;
-    std::vector<TrackSpec> disc;
-};
-
-const TrackSpec kData100{TrackKind::mode1_2352, 100};
+using TrackEnds = std::pair<const char*, std::vector<TrackSpec>>;  // a name and a disc
 
 // Each track's file holds the track as the image has it, from INDEX 01 up to the next track's
 // sectors or the session's lead-out; an audio track stops 225 sectors short of a data track of
 // its session (an empty file if it is shorter).
 const TrackEnds kDiscs[] = {
-    {"MixedDisc", {{TrackKind::audio, 100}, {TrackKind::mode1_2352, 200}, {TrackKind::audio, 300},
-                   {TrackKind::audio, 250}, kData100}},
-    {"ThreeSessions", {{TrackKind::audio, 300}, {TrackKind::audio, 200, 0, 2}, {kData100.kind, 100, 0, 3}}},
+    {"MixedDisc", {{kAudio, 100}, {kData, 200}, {kAudio, 300}, {kAudio, 250}, {kData, 100}}},
+    {"ThreeSessions", {{kAudio, 300}, {kAudio, 200, 0, 2}, {kData, 100, 0, 3}}},
     // The most tracks a disc holds; the last ends at the lead-out, which the track list keeps too.
-    {"NinetyNineTracks", std::vector<TrackSpec>(99, {TrackKind::audio, 3})},
+    {"NinetyNineTracks", std::vector<TrackSpec>(99, {kAudio, 3})},
 };
 
 class TrackEndsOnDiscs : public Extraction, public ::testing::WithParamInterface<TrackEnds> {};
 
 TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
-    const std::vector<TrackSpec>& specs = GetParam().disc;
-    make_disc(specs);
+    const std::vector<TrackSpec>& specs = GetParam().second;
+    disc = build_disc(space.images(), "disc", specs);
     for (const char* program : {kPalvane, kTremick}) {
         program_test::ProgramRun result = run(program);
         EXPECT_EQ(result.exit_code, 1);
@@ -99,14 +91,14 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Discs, TrackEndsOnDiscs, ::testing::ValuesIn(kDiscs),
-                         [](const auto& param) { return std::string(param.param.name); });
+                         [](const auto& param) { return std::string(param.param.first); });
 
 // A sector the drive cannot read is zero in the file and reported after the track (256 and 257 lie
 // in two chunks); one that reads on the retry is neither. A track's last sectors that the drive
 // refuses as of the other kind are the next track's pregap: zero too, and not damage.
 TEST_F(Extraction, UnreadableSectorsAndTheNextTracksPregap) {
     // Track 2: INDEX 00 at 75, INDEX 01 at 225. Track 3: INDEX 00 at 300, INDEX 01 at 600.
-    make_disc({{TrackKind::mode1_2352, 75}, {TrackKind::audio, 75, 150}, {TrackKind::mode1_2352, 100, 300}});
+    disc = build_disc(space.images(), "disc", {{kData, 75}, {kAudio, 75, 150}, {kData, 100, 300}});
     const std::string faults = "?bad=73-74,240-242,256-257&flaky=260-262x1";
 
     EXPECT_NE(run(kTremick, faults).out.find(
@@ -133,8 +125,8 @@ TEST_F(Extraction, UnreadableSectorsAndTheNextTracksPregap) {
 // header alone stays in the stream's buffer until then): each is reported, and the next track is
 // extracted.
 TEST_F(Extraction, OutputOfARunWithFilesThatCannotBeWritten) {
-    const TrackSpec audio50{TrackKind::audio, 50};
-    make_disc({{TrackKind::audio, 100}, kData100, audio50, audio50, {TrackKind::audio, 160}});
+    const TrackSpec audio50{kAudio, 50};
+    disc = build_disc(space.images(), "disc", {{kAudio, 100}, {kData, 100}, audio50, audio50, {kAudio, 160}});
     fs::create_symlink("/dev/full", out / "01.wav");
     fs::create_directory(out / "03.wav");
     fs::create_symlink("/dev/full", out / "04.wav");

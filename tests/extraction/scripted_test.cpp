@@ -17,15 +17,11 @@ using Ends = std::vector<std::int32_t>;
 
 namespace {
 
-struct Track {
-    std::int32_t lba;
-    bool audio;
-};
-
 // Session 1: audio track 1 at 0, data track 2 at 1000, lead-out 1600. Session 2: audio tracks 3
 // at 13000 and 4 at 14000, lead-out 14600. Session 3: data track 5 at 21500, lead-out 22000.
-const std::vector<Track> kDisc = {{0, true}, {1000, false}, {13000, true}, {14000, true}, {21500, false},
-                                  {22000, false}};
+// Each with the data bit of its MSF word, the only part of it the track list takes.
+const std::vector<std::pair<std::int32_t, std::uint32_t>> kDisc = {{0, 0},     {1000, 4},  {13000, 0},
+                                                                   {14000, 0}, {21500, 4}, {22000, 4}};
 Bytes full_toc_reply;      // READ TOC format 2; empty: refused
 Bytes session_info_reply;  // format 1; empty: refused
 std::uint8_t data_area[2048];
@@ -69,13 +65,9 @@ TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
     EXPECT_EQ(ends({}), kFallbackEnds);
     // Session information refused, or with the last session's start off the disc (LBA -150,
     // 100:00:00): 225 sectors before every data track.
-    const Ends data_gap_only = {1000 - 225, 13000, 14000, 21500 - 225, 22000};
-    EXPECT_EQ(ends({}, {}), data_gap_only);
-    for (const Bytes& start : {Bytes{0xFF, 0xFF, 0xFF, 0x6A}, Bytes{0x00, 0x06, 0xDD, 0x3A}}) {
-        Bytes info = kSessionInfo;
-        std::copy(start.begin(), start.end(), info.begin() + 8);
-        EXPECT_EQ(ends({}, info), data_gap_only);
-    }
+    for (const Bytes& info : {Bytes{}, Bytes{0, 10, 1, 3, 0, 0x14, 5, 0, 0xFF, 0xFF, 0xFF, 0x6A},
+                              Bytes{0, 10, 1, 3, 0, 0x14, 5, 0, 0x00, 0x06, 0xDD, 0x3A}})
+        EXPECT_EQ(ends({}, info), (Ends{1000 - 225, 13000, 14000, 21500 - 225, 22000}));
 }
 
 // Each row spoils one byte of the reply, which one of the parser's checks must refuse.
@@ -115,9 +107,8 @@ TEST(DataTracks, ReadFromTheSelectedUnit) {
 
 // The library operations the extraction code calls, scripted over kDisc.
 int CDIF_GetLastTrack() { return static_cast<int>(kDisc.size()) - 1; }
-std::int32_t CDIF_GetTrackLBA(int i) { return kDisc[i - 1].lba; }
-// The track list takes only the data bit of the MSF word.
-std::uint32_t CDIF_GetTrackMSF(int i) { return kDisc[i - 1].audio ? 0 : 4; }
+std::int32_t CDIF_GetTrackLBA(int i) { return kDisc[i - 1].first; }
+std::uint32_t CDIF_GetTrackMSF(int i) { return kDisc[i - 1].second; }
 std::uint8_t* data_sector_buffer = data_area;
 AspiDevice selected_device{1, 2, 3};
 CommandSense last_failure_sense{};

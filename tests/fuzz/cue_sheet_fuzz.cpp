@@ -3,6 +3,7 @@
 // a WAVE file's size is followed by 2 bytes giving a length and that many bytes of its header.
 // The files read as zeros past what the input gives.
 #include <fstream>
+#include <optional>
 
 #include "disc.h"
 #include "fuzz_harness.h"
@@ -13,19 +14,16 @@ using namespace disc_image;
 namespace {
 
 // Every image file is one sparse file of 4 GiB of zeros.
-const std::filesystem::path& zeros() {
-    static const std::filesystem::path path = [] {
-        std::filesystem::path file = scratch_folder() / "zeros";
-        std::ofstream{file};
-        std::filesystem::resize_file(file, std::uint64_t{1} << 32);
-        return file;
-    }();
-    return path;
-}
+const std::filesystem::path kZeros = [] {
+    std::filesystem::path file = scratch_folder() / "zeros";
+    std::ofstream{file};
+    std::filesystem::resize_file(file, std::uint64_t{1} << 32);
+    return file;
+}();
 
 // The data chunk of a WAVE file of size bytes that starts with head (zeros after it): one that the
 // header walk read, its id and length just before it.
-bool check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size, WaveData& samples) {
+std::optional<WaveData> check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size) {
     auto byte = [&](std::uint64_t at) -> std::uint32_t { return at < head.size() ? head[at] : 0; };
     auto found = find_wave_data(
         [&](std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -34,13 +32,13 @@ bool check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size, WaveD
             return true;
         },
         size);
-    if (!std::holds_alternative<WaveData>(found)) return false;
-    samples = std::get<WaveData>(found);
-    const std::uint64_t at = samples.offset;
+    const WaveData* samples = std::get_if<WaveData>(&found);
+    if (samples == nullptr) return std::nullopt;
+    const std::uint64_t at = samples->offset;
     const std::uint32_t length = byte(at - 4) | byte(at - 3) << 8 | byte(at - 2) << 16 | byte(at - 1) << 24;
-    FUZZ_CHECK(at >= 44 && samples.length <= size - at && samples.length == length && byte(at - 8) == 'd' &&
+    FUZZ_CHECK(at >= 44 && samples->length <= size - at && samples->length == length && byte(at - 8) == 'd' &&
                byte(at - 7) == 'a' && byte(at - 6) == 't' && byte(at - 5) == 'a');
-    return true;
+    return *samples;
 }
 
 // Tracks in order without overlap, each session opened by its first track, and a drive whose table
@@ -82,13 +80,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ImageFiles files;
     std::vector<std::uint64_t> sizes;
     for (std::size_t f = 0; f < sheet->files.size(); ++f) {
-        FUZZ_CHECK(!files.open(zeros()));
+        FUZZ_CHECK(!files.open(kZeros));
         sizes.push_back(input.rest.empty() ? 2352 * 100 : input.number(4));
         if (sheet->files[f].type != FileType::wave) continue;
-        WaveData samples;
-        if (!check_wave(input.bytes(input.number(2)), sizes.back(), samples)) return 0;
-        files.narrow(f, samples.offset, samples.length);
-        sizes.back() = samples.length;
+        const std::optional<WaveData> samples = check_wave(input.bytes(input.number(2)), sizes.back());
+        if (!samples) return 0;
+        files.narrow(f, samples->offset, samples->length);
+        sizes.back() = samples->length;
     }
     auto laid_out = lay_out_cue_sheet(*sheet, "fuzz.cue", std::move(files), sizes);
     if (Disc* disc = std::get_if<Disc>(&laid_out)) check_disc(*disc);

@@ -9,14 +9,10 @@
 
 int toc_listing_enabled = 0;
 
-namespace {
-
-bool aspi_flag = false;
+static bool aspi_flag = false;
 // Probes whose event never fires stay with the library for good; a cap keeps a long campaign
 // within its memory limit.
-int never_completed = 0;
-
-}  // namespace
+static int never_completed = 0;
 
 int use_aspi() { return aspi_flag ? 1 : 0; }
 

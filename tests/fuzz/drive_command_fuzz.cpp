@@ -14,13 +14,10 @@ namespace {
 
 // Audio tracks 1 and 2 (with an INDEX 00), then a session of a Mode 1 track and a Mode 2 track
 // with a PREGAP and a POSTGAP.
-const test_support::BuiltDisc& disc() {
-    static const test_support::BuiltDisc built = test_support::build_disc(
-        scratch_folder(), "disc",
-        {{TrackKind::audio, 75}, {TrackKind::audio, 250, 75}, {TrackKind::mode1_2352, 60, 0, 2},
-         {TrackKind::mode2_2352, 40, 0, 2, 10, 5}});
-    return built;
-}
+const test_support::BuiltDisc kDisc = test_support::build_disc(
+    scratch_folder(), "disc",
+    {{TrackKind::audio, 75}, {TrackKind::audio, 250, 75}, {TrackKind::mode1_2352, 60, 0, 2},
+     {TrackKind::mode2_2352, 40, 0, 2, 10, 5}});
 
 bool in_any(const std::vector<SectorRange>& ranges, std::uint32_t lba) {
     return std::any_of(ranges.begin(), ranges.end(), [&](auto& range) { return range.holds(int(lba)); });
@@ -33,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto entry = parse_drive_entry("disc.cue?" + std::string(input.until('\n')));
     const DriveEntry* parsed = std::get_if<DriveEntry>(&entry);
     const DriveEntry faults = parsed != nullptr ? *parsed : DriveEntry();
-    auto image = load_image(disc().cue);
+    auto image = load_image(kDisc.cue);
     FUZZ_CHECK(std::holds_alternative<Disc>(image));
     MmcDrive drive(std::move(std::get<Disc>(image)), FaultPlan(faults), true);
 
@@ -63,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    reply.overrun == (wanted > length));
         for (std::size_t done = 0; done < read.size(); done += sector_size) {
             const std::uint32_t at = lba + static_cast<std::uint32_t>(done / sector_size);
-            const auto sector = read10 ? disc().user_data(static_cast<std::int32_t>(at))
-                                       : disc().raw_sector(static_cast<std::int32_t>(at));
+            const auto sector = read10 ? kDisc.user_data(static_cast<std::int32_t>(at))
+                                       : kDisc.raw_sector(static_cast<std::int32_t>(at));
             const auto piece = static_cast<std::ptrdiff_t>(std::min(sector_size, read.size() - done));
             FUZZ_CHECK(!in_any(faults.bad, at) && sector.size() == sector_size &&
                        std::equal(sector.begin(), sector.begin() + piece, read.begin() + done));

@@ -133,11 +133,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* secur
                    DWORD flags, HANDLE template_file) {
     record("CreateFileA", name,
            {access, share_mode, number(security), disposition, flags, number(template_file)});
-    auto& results = state.script.open_results;
-    if (results.empty()) return scripted::fresh_handle();
-    HANDLE handle = results.front();
-    results.pop_front();
-    return handle;
+    return scripted::fresh_handle();
 }
 
 BOOL CloseHandle(HANDLE handle) {

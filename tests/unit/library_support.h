@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 
@@ -68,7 +67,6 @@ struct Script {
     DWORD platform_id = VER_PLATFORM_WIN32_NT;
     std::string drive_strings;         // what GetLogicalDriveStringsA writes, zero bytes included
     std::map<char, UINT> drive_types;  // GetDriveTypeA by letter; others are fixed disks
-    std::deque<HANDLE> open_results;   // CreateFileA results in order; then fresh handles
     PassThroughHandler pass_through;   // unset: status GOOD, no data
 
     bool aspi_present = false;  // LoadLibraryA("WNASPI32.DLL") finds a module, with these entry points

@@ -54,8 +54,9 @@ int sense(const disc_image::CommandReply& reply) {
 // One track of every kind, with flags, INDEX 00 sectors, a PREGAP and a POSTGAP:
 //   1 MODE1/2048 0-39 | 2 MODE1/2352 DCP 40-84, INDEX 01 at 45 | 3 MODE2/2352 85-134, PREGAP
 //   85-94 | 4 AUDIO DCP PRE 135-188: PREGAP 135-137, INDEX 01 at 145, POSTGAP 185-188
-// then session 2 (lead-out 189 + 11400): 5 AUDIO 4CH 11584-11618, INDEX 01 at 11589. Tracks 1 to 3
-// fill one file larger than the image reader's window; tracks 4 and 5 have a file each.
+// then session 2 (lead-out 189 + 11400): 5 AUDIO 4CH 11584-11618, INDEX 01 at 11589 | 6 MODE2/2352
+// of form 2 sectors 11619-11628. Tracks 1 to 3 fill one file larger than the image reader's window;
+// track 4 has a file of its own, tracks 5 and 6 share one.
 class EveryKind : public testing::Test {
 protected:
     std::unique_ptr<disc_image::EmulatedDrive> open(const std::string& options = "") const {
@@ -67,7 +68,8 @@ protected:
                                  {TrackKind::mode1_2352, 40, 5, 1, 0, 0, "DCP"},
                                  {TrackKind::mode2_2352, 40, 0, 1, 10},
                                  {TrackKind::audio, 40, 7, 1, 3, 4, "DCP PRE", true},
-                                 {TrackKind::audio, 30, 5, 2, 0, 0, "4CH", true}});
+                                 {TrackKind::audio, 30, 5, 2, 0, 0, "4CH", true},
+                                 {TrackKind::mode2_form2, 10, 0, 2}});
     // Bytes [begin, end) of the whole sector at lba.
     Bytes field(std::int32_t lba, int begin, int end) const {
         const Bytes raw = disc.raw_sector(lba);
@@ -75,12 +77,13 @@ protected:
     }
     std::unique_ptr<disc_image::EmulatedDrive> drive = open();
     const std::int32_t mode1 = disc.tracks[1].start, mode2 = disc.tracks[2].start;
-    const std::int32_t audio = disc.tracks[3].start;
+    const std::int32_t audio = disc.tracks[3].start, form2 = disc.tracks[5].start;
 };
 
 // Every sector, read whole with the next one by READ CD, and its user data by READ(10), is the
-// image's, gaps made up as zeros; READ(10) refuses audio; the session gap and the lead-out are
-// out of range. The reads cross the end of the reader's window and go from file to file and back.
+// image's, gaps made up as zeros; READ(10) refuses audio and form 2; the session gap and the
+// lead-out are out of range. The reads cross the end of the reader's window and go from file to
+// file and back.
 TEST_F(EveryKind, EverySectorReadsAsTheImageHoldsIt) {
     for (std::int32_t lba = 0; lba <= disc.lead_out; ++lba) {
         Bytes both = disc.raw_sector(lba), next = disc.raw_sector(lba + 1);
@@ -90,26 +93,26 @@ TEST_F(EveryKind, EverySectorReadsAsTheImageHoldsIt) {
         ASSERT_EQ(sense(whole.reply), in_range ? 0 : 0x052100) << "LBA " << lba;
         ASSERT_EQ(whole.data, in_range ? both : Bytes{}) << "LBA " << lba;
 
-        const BuiltTrack* track = disc.track_at(lba);
         Answer user = run(*drive, read10_cdb(lba, 1));
-        const int refusal = !track ? 0x052100 : track->kind == TrackKind::audio ? 0x056400 : 0;
+        const int refusal = !disc.track_at(lba) ? 0x052100 : disc.user_data(lba).empty() ? 0x056400 : 0;
         ASSERT_EQ(sense(user.reply), refusal) << "LBA " << lba;
         ASSERT_EQ(user.data, disc.user_data(lba)) << "LBA " << lba;  // none from audio or out of range
     }
 }
 
 // Format 0 in LBA form: ADR 1 and the control nibble (data bit and flags), track, LBA.
-const Bytes kTracks = {0x00, 0x32, 0x01, 0x05,                          // length 50, tracks 1 to 5
+const Bytes kTracks = {0x00, 0x3A, 0x01, 0x06,                          // length 58, tracks 1 to 6
                        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // track 1 at 0
                        0x00, 0x16, 0x02, 0x00, 0x00, 0x00, 0x00, 0x2D,  // track 2 at 45
                        0x00, 0x14, 0x03, 0x00, 0x00, 0x00, 0x00, 0x5F,  // track 3 at 95
                        0x00, 0x13, 0x04, 0x00, 0x00, 0x00, 0x00, 0x91,  // track 4 at 145
                        0x00, 0x18, 0x05, 0x00, 0x00, 0x00, 0x2D, 0x45,  // track 5 at 11589
-                       0x00, 0x18, 0xAA, 0x00, 0x00, 0x00, 0x2D, 0x63}; // lead-out at 11619
+                       0x00, 0x14, 0x06, 0x00, 0x00, 0x00, 0x2D, 0x63,  // track 6 at 11619
+                       0x00, 0x14, 0xAA, 0x00, 0x00, 0x00, 0x2D, 0x6D}; // lead-out at 11629
 
 // Format 2: per session the points A0 (first track; disc type 20, CD-ROM XA), A1 (last track),
 // A2 (lead-out) and one per track, times as MSF of LBA + 150.
-const Bytes kFullToc = {0x00, 0x7B, 0x01, 0x02,
+const Bytes kFullToc = {0x00, 0x86, 0x01, 0x02,
                         0x01, 0x14, 0, 0xA0, 0, 0, 0, 0, 0x01, 0x20, 0x00,
                         0x01, 0x13, 0, 0xA1, 0, 0, 0, 0, 0x04, 0x00, 0x00,
                         0x01, 0x13, 0, 0xA2, 0, 0, 0, 0, 0x00, 0x04, 0x27,   // 00:04:39
@@ -118,9 +121,10 @@ const Bytes kFullToc = {0x00, 0x7B, 0x01, 0x02,
                         0x01, 0x14, 0, 0x03, 0, 0, 0, 0, 0x00, 0x03, 0x14,   // 00:03:20
                         0x01, 0x13, 0, 0x04, 0, 0, 0, 0, 0x00, 0x03, 0x46,   // 00:03:70
                         0x02, 0x18, 0, 0xA0, 0, 0, 0, 0, 0x05, 0x20, 0x00,
-                        0x02, 0x18, 0, 0xA1, 0, 0, 0, 0, 0x05, 0x00, 0x00,
-                        0x02, 0x18, 0, 0xA2, 0, 0, 0, 0, 0x02, 0x24, 0x45,   // 02:36:69
-                        0x02, 0x18, 0, 0x05, 0, 0, 0, 0, 0x02, 0x24, 0x27};  // 02:36:39
+                        0x02, 0x14, 0, 0xA1, 0, 0, 0, 0, 0x06, 0x00, 0x00,
+                        0x02, 0x14, 0, 0xA2, 0, 0, 0, 0, 0x02, 0x25, 0x04,   // 02:37:04
+                        0x02, 0x18, 0, 0x05, 0, 0, 0, 0, 0x02, 0x24, 0x27,   // 02:36:39
+                        0x02, 0x14, 0, 0x06, 0, 0, 0, 0, 0x02, 0x24, 0x45};  // 02:36:69
 
 // A reply of this header followed by the last bytes of another.
 Bytes with_tail(Bytes header, const Bytes& whole, std::size_t size) {
@@ -132,16 +136,16 @@ Bytes with_tail(Bytes header, const Bytes& whole, std::size_t size) {
 TEST_F(EveryKind, Exchanges) {
     const std::tuple<Bytes, int, Bytes> exchanges[] = {
         {read_toc_cdb(false, 0, 0, 1024), 0, kTracks},
-        {read_toc_cdb(false, 0, 5, 1024), 0, with_tail({0x00, 0x12, 0x01, 0x05}, kTracks, 16)},
-        {read_toc_cdb(false, 0, 0xAA, 1024), 0, with_tail({0x00, 0x0A, 0x01, 0x05}, kTracks, 8)},
-        {read_toc_cdb(false, 0, 0, 12), 0, Bytes(kTracks.begin(), kTracks.begin() + 12)},  // length still 50
+        {read_toc_cdb(false, 0, 5, 1024), 0, with_tail({0x00, 0x1A, 0x01, 0x06}, kTracks, 24)},
+        {read_toc_cdb(false, 0, 0xAA, 1024), 0, with_tail({0x00, 0x0A, 0x01, 0x06}, kTracks, 8)},
+        {read_toc_cdb(false, 0, 0, 12), 0, Bytes(kTracks.begin(), kTracks.begin() + 12)},  // length still 58
         {read_toc_cdb(false, 0, 0, 0), 0, {}},
         // Format 1: the last session's first track.
         {read_toc_cdb(false, 1, 0, 1024), 0, {0x00, 0x0A, 0x01, 0x02, 0x00, 0x18, 0x05, 0, 0, 0, 0x2D, 0x45}},
         {read_toc_cdb(false, 2, 0, 1024), 0, kFullToc},
         {read_toc_cdb(true, 2, 1, 1024), 0, kFullToc},  // times either way; session 1 first
-        {{0x43, 0, 0, 0, 0, 0, 2, 0x04, 0x00, 0x80}, 0, with_tail({0x00, 0x2E, 0x01, 0x02}, kFullToc, 44)},
-        {read_toc_cdb(false, 0, 6, 1024), 0x052400, {}},
+        {{0x43, 0, 0, 0, 0, 0, 2, 0x04, 0x00, 0x80}, 0, with_tail({0x00, 0x39, 0x01, 0x02}, kFullToc, 55)},
+        {read_toc_cdb(false, 0, 7, 1024), 0x052400, {}},
         {read_toc_cdb(false, 2, 3, 1024), 0x052400, {}},
         {read_toc_cdb(false, 3, 0, 1024), 0x052400, {}},
         {{0x43, 0, 0}, 0x052400, {}},  // CDB too short
@@ -155,8 +159,10 @@ TEST_F(EveryKind, Exchanges) {
         {read_cd_cdb(mode2, 1, 4, 0x10), 0, field(mode2, 24, 2072)},
         {read_cd_cdb(mode2, 1, 4, 0x70), 0, field(mode2, 12, 2072)},
         {read_cd_cdb(mode2 - 1, 1, 4, 0xF8), 0, field(mode2 - 1, 0, 2352)},  // a PREGAP sector
+        {read_cd_cdb(form2, 1, 5, 0x10), 0, field(form2, 24, 2348)},
         {read_cd_cdb(mode1, 1, 4, 0x10), 0x056400, {}},  // expected sector type of another mode
         {read_cd_cdb(mode2, 1, 5, 0x10), 0x056400, {}},  // form 2 asked of a form 1 sector
+        {read_cd_cdb(form2, 1, 4, 0x10), 0x056400, {}},
         {read_cd_cdb(audio, 1, 2, 0x10), 0x056400, {}},
         {read10_cdb(disc.tracks[2].after - 1, 2), 0x056400, {}},  // from a data track into an audio track
         {read_cd_cdb(audio, 1, 6, 0x10), 0x052400, {}},     // no such sector type
@@ -211,22 +217,6 @@ TEST_F(EveryKind, InjectedFaults) {
         EXPECT_EQ(run(*faulty, request_sense).data[2], 0);
     }
     EXPECT_FALSE(open("?noopen")->can_open());
-}
-
-// Form 2 sectors hold 2324 user bytes: READ CD asking for form 2 gets them, while READ(10) and
-// READ CD asking for form 1 refuse them.
-TEST(Mode2, FormsAreToldApartSectorBySector) {
-    std::string image;
-    for (char submode : {'\x08', '\x20'})  // form 1 then form 2: sync, header, the submode twice
-        image += std::string("\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0\0\0\0\x02\0\0", 18) + submode +
-                 std::string(3, '\0') + submode + '\0' + std::string(2328, submode == 8 ? 'a' : 'b');
-    TempDir dir;
-    dir.write({{"xa.bin", image}, {"xa.cue", "FILE xa.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00"}});
-    auto drive = disc_image::EmulatedDrive::from_entry((dir / "xa.cue").string());
-    EXPECT_EQ(run(*drive, read_cd_cdb(1, 1, 5, 0x10)).data, Bytes(2324, 'b'));
-    EXPECT_EQ(run(*drive, read10_cdb(0, 1)).data, Bytes(2048, 'a'));
-    EXPECT_EQ(sense(run(*drive, read10_cdb(1, 1)).reply), 0x056400);
-    EXPECT_EQ(sense(run(*drive, read_cd_cdb(1, 1, 4, 0x10)).reply), 0x056400);
 }
 
 // Session, first sector (PREGAP included), INDEX 01, end (POSTGAP included).
@@ -304,7 +294,7 @@ TEST(DriveEntry, RefusedEntriesAndImageNames) {
         EXPECT_TRUE(std::holds_alternative<std::string>(disc_image::parse_drive_entry(wrong))) << wrong;
 
     for (auto [entry, image] : {std::pair{"empty?noopen", true}, {"D.CUE", true}, {"/x/y.Iso", true},
-                                {"/dev/sr0", false}, {"cue", false}, {"d.cue.bin", false}, {"d.bin?x.cue", false}})
+                                {"/dev/sr0", false}, {"cue", false}, {"d.cue.bin", false}, {"a?b.cue", false}})
         EXPECT_EQ(disc_image::is_emulated_entry(entry), image) << entry;
 }
 

@@ -4,6 +4,7 @@
 //   MODE1/2352  sync 00 FF*10 00 | header M S F (BCD of LBA+150) 01 | 2048 pattern | 288 zero
 //   MODE2/2352  sync | header M S F 02 | subheader 00 00 08 00 00 00 08 00 (form 1, data)
 //               | 2048 pattern | 280 zero
+//   form 2      sync | header M S F 02 | subheader 00 00 20 00 00 00 20 00 | 2324 pattern | 4 zero
 // The pattern byte is a hash of (LBA, offset of the byte in the 2352-byte sector), so no two
 // sectors and no two neighbouring bytes are alike in general.
 #include "disc_builder.h"
@@ -27,11 +28,12 @@ std::uint8_t pattern(std::int32_t lba, int offset) {
 std::uint8_t bcd(int value) { return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10)); }
 
 // Where the pattern starts in a sector: an audio sector is all pattern.
-int user_offset(TrackKind k) { return k == TrackKind::audio ? 0 : k == TrackKind::mode2_2352 ? 24 : 16; }
+int user_offset(TrackKind k) { return k == TrackKind::audio ? 0 : k >= TrackKind::mode2_2352 ? 24 : 16; }
 
 // A sector as a drive reads it whole; without content it is a gap sector: zeros, and a data
 // sector's sync and header.
 std::vector<std::uint8_t> raw(TrackKind kind, std::int32_t lba, bool with_content) {
+    const bool form2 = kind == TrackKind::mode2_form2, mode2 = form2 || kind == TrackKind::mode2_2352;
     std::vector<std::uint8_t> sector(kRawSize, 0);
     if (kind != TrackKind::audio) {
         std::fill(sector.begin() + 1, sector.begin() + 11, 0xFF);
@@ -39,10 +41,11 @@ std::vector<std::uint8_t> raw(TrackKind kind, std::int32_t lba, bool with_conten
         sector[12] = bcd(a / 4500);
         sector[13] = bcd(a / 75 % 60);
         sector[14] = bcd(a % 75);
-        sector[15] = kind == TrackKind::mode2_2352 ? 2 : 1;
+        sector[15] = mode2 ? 2 : 1;
     }
-    if (kind == TrackKind::mode2_2352 && with_content) sector[18] = sector[22] = 0x08;
-    const int begin = user_offset(kind), end = kind == TrackKind::audio ? kRawSize : begin + kUserSize;
+    if (mode2 && with_content) sector[18] = sector[22] = form2 ? 0x20 : 0x08;  // the submode, twice
+    const int begin = user_offset(kind);
+    const int end = kind == TrackKind::audio ? kRawSize : begin + (form2 ? 2324 : kUserSize);
     for (int i = begin; i < end && with_content; ++i) sector[i] = pattern(lba, i);
     return sector;
 }
@@ -74,7 +77,7 @@ std::vector<std::uint8_t> BuiltDisc::audio_sector(std::int32_t lba) const {
 
 std::vector<std::uint8_t> BuiltDisc::user_data(std::int32_t lba) const {
     const BuiltTrack* track = track_at(lba);
-    if (track == nullptr || track->kind == TrackKind::audio) return {};
+    if (!track || track->kind == TrackKind::audio || track->kind == TrackKind::mode2_form2) return {};
     auto sector = raw_sector(lba);
     return {sector.begin() + user_offset(track->kind), sector.begin() + user_offset(track->kind) + kUserSize};
 }
@@ -82,7 +85,7 @@ std::vector<std::uint8_t> BuiltDisc::user_data(std::int32_t lba) const {
 BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name,
                      const std::vector<TrackSpec>& specs) {
     // By TrackKind.
-    static const char* const kCueTypes[] = {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2352"};
+    static const char* const kCueTypes[] = {"AUDIO", "MODE1/2048", "MODE1/2352", "MODE2/2352", "MODE2/2352"};
     BuiltDisc disc;
     disc.cue = dir / (name + ".cue");
     std::ofstream bin;

@@ -10,7 +10,8 @@
 
 namespace test_support {
 
-enum class TrackKind { audio, mode1_2048, mode1_2352, mode2_2352 };
+// mode2_form2: a MODE2/2352 track of form 2 sectors, 2324 user bytes each.
+enum class TrackKind { audio, mode1_2048, mode1_2352, mode2_2352, mode2_form2 };
 
 struct TrackSpec {
     TrackKind kind = TrackKind::audio;
@@ -38,8 +39,8 @@ struct BuiltDisc {
     std::vector<BuiltTrack> tracks;     // tracks[0] is track 1
     std::int32_t lead_out = 0;          // LBA of the lead-out (the last session's)
 
-    // The 2352 bytes of a sector of an audio track, or the 2048 user-data bytes of a data sector,
-    // as the image holds them.
+    // The 2352 bytes of a sector of an audio track, or the 2048 user-data bytes of a form 1 data
+    // sector, as the image holds them.
     std::vector<std::uint8_t> audio_sector(std::int32_t lba) const;
     std::vector<std::uint8_t> user_data(std::int32_t lba) const;
     // The whole 2352 bytes of any readable sector: audio as above; a data sector with its sync and

@@ -31,22 +31,20 @@ const Bytes kSessionInfo = {0, 10, 1, 3, 0, 0x14, 5, 0, 0, 0, 0x53, 0xFC};
 const Ends kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 11400, 22000};
 
 // A descriptor: session, ADR 1 with the control nibble, TNO 0, the point, then PMIN:PSEC:PFRAME.
-Bytes point(int session, int control, int point, std::int32_t lba) {
+Bytes point(std::uint8_t session, std::uint8_t control, std::uint8_t point, std::int32_t lba) {
     const std::int32_t time = lba + 150;
-    return {static_cast<std::uint8_t>(session), static_cast<std::uint8_t>(0x10 | control), 0,
-            static_cast<std::uint8_t>(point), 0, 0, 0, 0, static_cast<std::uint8_t>(time / 4500),
-            static_cast<std::uint8_t>(time / 75 % 60), static_cast<std::uint8_t>(time % 75)};
+    return {session, static_cast<std::uint8_t>(0x10 | control), 0, point, 0, 0, 0, 0,
+            std::uint8_t(time / 4500), std::uint8_t(time / 75 % 60), std::uint8_t(time % 75)};
 }
 
 const Bytes kFullToc = [] {
-    Bytes reply = {0, 0, 1, 3};
+    Bytes reply = {0, 2 + 11 * 11, 1, 3};  // the data length of 11 descriptors, sessions 1 to 3
     for (const Bytes& d : {point(1, 0, 0xA0, 1 * 4500 - 150), point(1, 4, 0xA1, 2 * 4500 - 150),
                            point(1, 4, 0xA2, 1600), point(1, 0, 1, 0), point(1, 4, 2, 1000),
                            Bytes{1, 0x54, 0, 0xB0, 2, 0, 0, 3, 0x4F, 0x3B, 0x47},  // ADR 5: next program area
                            point(2, 0, 0xA2, 14600), point(2, 0, 3, 13000), point(2, 0, 4, 14000),
                            point(3, 4, 0xA2, 22000), point(3, 4, 5, 21500)})
         reply.insert(reply.end(), d.begin(), d.end());
-    reply[1] = static_cast<std::uint8_t>(reply.size() - 2);
     return reply;
 }();
 
@@ -55,9 +53,7 @@ Ends ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
     session_info_reply = std::move(session_info);
     session_table = {};  // nothing known yet of the drive's sessions
     build_track_list();
-    Ends result;
-    for (int track = 1; track <= 5; ++track) result.push_back(track_end(track));
-    return result;
+    return {track_end(1), track_end(2), track_end(3), track_end(4), track_end(5)};  // in this order
 }
 
 TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
@@ -72,19 +68,19 @@ TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
 
 // Each row spoils one byte of the reply, which one of the parser's checks must refuse.
 TEST(TrackEnd, HostileFullTocIsRefused) {
-    const auto in = [](int descriptor, int byte) { return std::size_t(4 + 11 * descriptor + byte); };
-    const int track3 = 7;  // the descriptor of track 3
+    // Byte byte of descriptor d; descriptor 7 is track 3's.
+    const auto in = [](int d, int byte) { return std::size_t(4 + 11 * d + byte); };
     const std::tuple<const char*, std::size_t, std::uint8_t> cases[] = {
         {"length not whole descriptors", 1, 122},
         {"length beyond the buffer", 0, 0xFF},
         {"first session after the last", 2, 4},
-        {"session 0", in(track3, 0), 0},
-        {"seconds 60", in(track3, 9), 60},
-        {"beyond 99:59:74", in(track3, 8), 100},
+        {"session 0", in(7, 0), 0},
+        {"seconds 60", in(7, 9), 60},
+        {"beyond 99:59:74", in(7, 8), 100},
         {"before 00:02:00: track 1 at 00:01:00", in(3, 9), 1},
-        {"track elsewhere than format 0 has it", in(track3, 10), 26},
-        {"track given twice", in(track3, 3), 4},
-        {"sessions going back: track 3 in session 3", in(track3, 0), 3},
+        {"track elsewhere than format 0 has it", in(7, 10), 26},
+        {"track given twice", in(7, 3), 4},
+        {"sessions going back: track 3 in session 3", in(7, 0), 3},
         {"lead-out before its last track", in(6, 9), 0},
         {"lead-out after the next session", in(2, 8), 3},
     };
@@ -115,12 +111,11 @@ CommandSense last_failure_sense{};
 
 int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int lun, const std::uint8_t* cdb,
                      std::uint8_t) {
-    if (cdb[0] == 0x28) {
-        if (cdb[1] >> 5 != lun) return 0;  // as a unit refuses a command naming another
-        std::memset(buffer, cdb[5], length);
-        return 1;
-    }
-    std::memset(buffer, 0, length);  // as the library does before each command
+    // READ(10) gives a sector of the low byte of its LBA; before any other reply the buffer is
+    // zeroed, as the library does.
+    const bool read10 = cdb[0] == 0x28;
+    std::memset(buffer, read10 ? cdb[5] : 0, length);
+    if (read10) return cdb[1] >> 5 == lun ? 1 : 0;  // as a unit refuses a command naming another
     const Bytes& reply = cdb[2] == 2 ? full_toc_reply : session_info_reply;
     std::copy_n(reply.begin(), std::min<std::size_t>(length, reply.size()), buffer);
     return reply.empty() ? 0 : 1;

@@ -25,13 +25,12 @@ const std::filesystem::path kZeros = [] {
 // header walk read, its id and length just before it.
 std::optional<WaveData> check_wave(const std::vector<std::uint8_t>& head, std::uint64_t size) {
     auto byte = [&](std::uint64_t at) -> std::uint32_t { return at < head.size() ? head[at] : 0; };
-    auto found = find_wave_data(
-        [&](std::uint64_t offset, std::span<std::uint8_t> out) {
-            FUZZ_CHECK(offset + out.size() <= size);
-            for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(byte(offset + i));
-            return true;
-        },
-        size);
+    const auto read = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+        FUZZ_CHECK(offset + out.size() <= size);
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(byte(offset + i));
+        return true;
+    };
+    auto found = find_wave_data(read, size);
     const WaveData* samples = std::get_if<WaveData>(&found);
     if (samples == nullptr) return std::nullopt;
     const std::uint64_t at = samples->offset;

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             scan_failed |= a >= script.host_adapters.size() || script.host_adapters[a].returned != SS_COMP;
         const int expected = scan_failed ? 0 : std::min<int>(answered_cdrom.size(), kAspiDeviceSlots);
         FUZZ_CHECK(drive_count == expected &&
-                   std::memcmp(answered_cdrom.data(), aspi_devices, expected * sizeof(AspiDevice)) == 0);
+                   (expected == 0 ||  // memcmp takes no null pointer, not even for no bytes
+                    std::memcmp(answered_cdrom.data(), aspi_devices, sizeof(AspiDevice) * expected) == 0));
     }
 
     // The layer completes what it still holds: the library must still own those records.

@@ -30,9 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto entry = parse_drive_entry("disc.cue?" + std::string(input.until('\n')));
     const DriveEntry* parsed = std::get_if<DriveEntry>(&entry);
     const DriveEntry faults = parsed != nullptr ? *parsed : DriveEntry();
-    auto image = load_image(kDisc.cue);
-    FUZZ_CHECK(std::holds_alternative<Disc>(image));
-    MmcDrive drive(std::move(std::get<Disc>(image)), FaultPlan(faults), true);
+    MmcDrive drive(std::get<Disc>(load_image(kDisc.cue)), FaultPlan(faults), true);
 
     for (int command = 0; command < 32 && !input.rest.empty(); ++command) {
         const std::vector<std::uint8_t> cdb = input.bytes(12);
@@ -59,9 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(read.size() == std::min<std::uint64_t>(wanted, length) &&
                    reply.overrun == (wanted > length));
         for (std::size_t done = 0; done < read.size(); done += sector_size) {
-            const std::uint32_t at = lba + static_cast<std::uint32_t>(done / sector_size);
-            const auto sector = read10 ? kDisc.user_data(static_cast<std::int32_t>(at))
-                                       : kDisc.raw_sector(static_cast<std::int32_t>(at));
+            const auto at = static_cast<std::int32_t>(lba + done / sector_size);
+            const auto sector = read10 ? kDisc.user_data(at) : kDisc.raw_sector(at);
             const auto piece = static_cast<std::ptrdiff_t>(std::min(sector_size, read.size() - done));
             FUZZ_CHECK(!in_any(faults.bad, at) && sector.size() == sector_size &&
                        std::equal(sector.begin(), sector.begin() + piece, read.begin() + done));

@@ -17,9 +17,8 @@
 
 // A broken invariant: named on standard error, then the process aborts so that the fuzzer keeps
 // the input.
-#define FUZZ_CHECK(condition) \
-    ((condition) ? void() \
-     : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
+#define FUZZ_CHECK(cond) \
+    ((cond) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #cond), std::abort()))
 
 // A fuzz input read front to back; past its end, byte strings come short and numbers zero-filled.
 struct FuzzInput {

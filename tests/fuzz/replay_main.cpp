@@ -8,10 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
-    int replayed = 0;
     for (const auto& entry : std::filesystem::directory_iterator(argc == 2 ? argv[1] : "")) {
         const auto data = program_test::read_file<std::vector<std::uint8_t>>(entry.path());
-        replayed += LLVMFuzzerTestOneInput(data.data(), data.size()) == 0;
+        LLVMFuzzerTestOneInput(data.data(), data.size());
     }
-    return replayed > 0 ? 0 : 1;
 }

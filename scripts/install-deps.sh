@@ -11,7 +11,7 @@ if [ "${1:-}" = all ]; then
     libgtest-dev libgmock-dev libbenchmark-dev           # unit tests and benchmarks
     clang libclang-rt-dev                                # the second compiler, its sanitizers and libFuzzer
     libcdio-utils bchunk                                 # independent references for the image tests
-    qemu-system-x86 linux-image-amd64 busybox-static cpio kmod zstd xz-utils  # the Linux guest check
+    qemu-system-x86 linux-image-amd64 busybox-static cpio kmod xz-utils  # the Linux guest check
     g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine
     dpkg-dev mandoc man-db                               # the Debian package and its check
   )

@@ -8,34 +8,33 @@
 # guest_field. A missing tool is a failure, never a skip.
 
 # The guest's CD-ROM drives, in the order the kernel names them (sr0, sr1, ...) and the Windows
-# checks give them letters (D:, E:, ...): name, bus, and the sizes of the random files on its disc
-# (the last one in a folder), or "-" for a drive without a disc. The kernel names the IDE drives
-# while their host driver loads, and a USB drive only after usb-storage's settling delay.
+# checks give them letters (D:, E:, ...): name, bus, and the sizes of the two random files on its
+# disc (the second one in a folder), or "-" for a drive without a disc. The kernel names the IDE
+# drives while their host driver loads, and a USB drive only after usb-storage's settling delay.
 guest_drives=(
     "empty ide -"
-    "disc ide 700001,250123,4097"
-    "usb usb 300007,120011,2049"
+    "disc ide 700001,4097"
+    "usb usb 300007,2049"
 )
 declare -A guest_bus_modules=([ide]="libata ata_piix" [usb]="usb-common usbcore xhci-hcd xhci-pci usb-storage")
 
-# A module, unpacked (xz -f passes an uncompressed one through): busybox's insmod takes no other.
+# A module, unpacked: busybox's insmod takes no other. xz -f passes an uncompressed one through,
+# and any other compression too, so that is refused.
 guest_add_module() {
     local file
     file=$(find "/lib/modules/$guest_kernel_version/kernel" -name "$1.ko*" | head -n 1)
-    [ -n "$file" ] && xz -dcf "$file" >"$guest_root/modules/$1.ko" ||
-        abort "module $1 of $guest_kernel_version is missing or cannot be unpacked"
+    [[ $file == *.ko || $file == *.ko.xz ]] || abort "module $1 of $guest_kernel_version is missing" \
+        "or compressed other than with xz: ${file:-no $1.ko*}"
+    xz -dcf "$file" >"$guest_root/modules/$1.ko" || abort "$file cannot be unpacked"
     echo "$1" >>"$guest_root/modules/order"
 }
 
 # An ISO 9660 image of random files, so that a misplaced sector shows.
-guest_make_disc() {  # guest_make_disc <name> <sizes>
-    local folder=$guest_work/discs/$1 size number=0
+guest_make_disc() {  # guest_make_disc <name> <size>,<size>
+    local folder=$guest_work/discs/$1
     mkdir -p "$folder/folder"
-    for size in ${2//,/ }; do
-        number=$((number + 1))
-        head -c "$size" /dev/urandom >"$folder/file$number.bin"
-    done
-    mv "$folder/file$number.bin" "$folder/folder/"
+    head -c "${2%,*}" /dev/urandom >"$folder/file.bin"
+    head -c "${2#*,}" /dev/urandom >"$folder/folder/file.bin"
     xorriso -as mkisofs -quiet -V CDIF_GUEST -o "$folder.iso" "$folder" 2>"$folder.log" ||
         abort "xorriso could not make the image: $(tail -n 1 "$folder.log")"
 }
@@ -46,7 +45,7 @@ guest_make_disc() {  # guest_make_disc <name> <sizes>
 guest_prepare() {
     guest_work=$1 guest_share=${2:-}
     local index name bus sizes module modules="scsi_common scsi_mod cdrom sr_mod"
-    require_tools qemu-system-x86_64 cpio xorriso od sha256sum
+    require_tools qemu-system-x86_64 cpio xorriso
     LC_ALL=C readelf -l /bin/busybox 2>/dev/null | grep -q 'program interpreter' || [ ! -x /bin/busybox ] &&
         abort "no static busybox at /bin/busybox (package busybox-static)"
     # The newest kernel that has both an image in /boot and its modules.

@@ -17,10 +17,7 @@
 #include "emulated_drive.h"
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: %s <node or entry> <allocation length> <CDB byte>...\n", argv[0]);
-        return 2;
-    }
+    if (argc < 4) return 2;
     const std::string drive = argv[1];
     std::vector<std::uint8_t> cdb, data(std::stoul(argv[2]));
     for (int arg = 3; arg < argc; ++arg)

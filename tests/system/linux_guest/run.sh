@@ -24,7 +24,7 @@ on_finish() {
 source "$here/../tally.sh"
 source "$here/../guest/harness.sh"
 
-require_tools cmake readelf strip
+require_tools cmake strip
 if ! grep -qs '^CDIF_STATIC:BOOL=ON' "$build_dir/CMakeCache.txt"; then
     cmake -S "$source_dir" -B "$build_dir" -DCDIF_STATIC=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null ||
         abort "cannot configure the static build in $build_dir"
@@ -33,8 +33,6 @@ build_targets "$build_dir" "$build_dir/linux_guest_build.log" quorlan palvane tr
 guest_prepare "$build_dir/linux_guest_run"
 mkdir -p "$guest_root/programs" "$guest_root/discs" "$guest_root/etc"
 for program in programs/{quorlan,palvane,tremick} tests/system/linux_guest/drive_reply; do
-    LC_ALL=C readelf -l "$build_dir/$program" | grep -q 'program interpreter' &&
-        abort "$build_dir/$program is not linked statically"
     strip -o "$guest_root/programs/${program##*/}" "$build_dir/$program" || abort "cannot copy $program"
 done
 cp "$here/part.sh" "$guest_root/part.sh"
@@ -47,12 +45,11 @@ printf 'root:x:0:\ncdrom:x:24:member\noutsider:x:1000:\nmember:x:1001:\n' >"$gue
 # allocation length, CDB. READ TOC: byte 1 bit 1 asks for MSF, byte 2 is the format, byte 6 the
 # starting track or session, bytes 7-8 the allocation length; the library sends toc0_lba, the
 # extraction programs toc2_msf (the format also in bits 6-7 of byte 9, where QEMU's IDE drive
-# looks for it) and toc1_lba.
+# looks for it).
 cat >"$guest_root/probes" <<EOF
 inquiry disc 96 12 00 00 00 60 00
 toc0_lba disc 1024 43 00 00 00 00 00 00 04 00 00
 toc0_clipped disc 12 43 00 00 00 00 00 00 00 0c 00
-toc1_lba disc 1024 43 00 01 00 00 00 00 04 00 00
 toc2_msf disc 1024 43 02 02 00 00 00 01 04 00 80
 read10_past_leadout disc 2048 28 00 00 06 1a 80 00 00 01 00
 test_unit_ready empty 0 00 00 00 00 00 00
@@ -70,8 +67,6 @@ for image in "${guest_images[@]}"; do
     done
     [[ $(run_of "$name tremick") == *"01.iso $(stat -c %s "$image") $(sha256sum <"$image" | cut -c1-64) "* ]] &&
         pass || fail "$name: 01.iso is not the disc"
-    check "$name: palvane writes nothing" "$(run_of "$name palvane" | sed 's/.* files=//')" \
-        "$(run_of "$name tremick" | sed 's/.* files=//')"
 done
 # A device node's trace line has the host and driver status of SG_IO and the time taken.
 grep -Eq '^trace disc quorlan E: /dev/sr1 \| 43 00 00 00 00 00 00 04 00 00 \| in 1024, got [0-9]+ \| status 00 \| host 00 driver 00 \| [0-9]+\.[0-9]{3} ms$' \
@@ -88,37 +83,27 @@ check "in the cdrom group: quorlan" "$(run_of "member quorlan")" "$(run_of "disc
 # --- QEMU's drives against the emulated drive ------------------------------------------------
 # The status, sense key and ASC must agree (the ASCQ may say why a drive has no disc), and the
 # data of a good reply, but for where QEMU departs from the multimedia command standard (MMC):
-# - the format 0 lead-out descriptor of a data disc says copy permitted (ADR/control 16) where
-#   point A2 of QEMU's own full TOC says 14; MMC takes format 0 from the full TOC, as we do;
-# - format 1 (session information): the IDE drive reads the format from bits 6-7 of byte 9 and
-#   answers format 0, the USB drive leaves the first track's descriptor zero. MMC's reply for a
-#   one-session disc with a data track 1 at LBA 0 is checked instead.
+# the format 0 lead-out descriptor of a data disc says copy permitted (ADR/control 16) where point
+# A2 of QEMU's own full TOC says 14; MMC takes format 0 from the full TOC, as we do. (QEMU's
+# format 1, session information, is not MMC's on either drive, so it is not compared.)
 declare -A notes=()
-while read -r probe kind _; do
-    for index in "${!guest_drives[@]}"; do
-        read -r name _ <<<"${guest_drives[index]}"
-        [ "$kind" = "$([ "${guest_images[index]}" = empty ] && echo empty || echo disc)" ] || continue
-        read -r qemu_status qemu_sense qemu <<<"$(guest_field "reply $name $probe")"
-        read -r status sense ours <<<"$(guest_field "emulated $name $probe")"
-        case $probe in
-            inquiry)  # the device type and removable bit
-                qemu=${qemu:0:2}$((16#0${qemu:2:2} & 0x80)) ours=${ours:0:2}$((16#0${ours:2:2} & 0x80)) ;;
-            toc0_*)  # at: where the lead-out's ADR/control is; a2: point A2's in QEMU's full TOC
-                full=$(guest_field "reply $name toc2_msf")
-                [[ ${full##* } =~ ^.{8}(.{22})*..(..)..a2 ]] && a2=${BASH_REMATCH[2]} || a2=
-                [[ $qemu =~ ^(.{8}(.{16})*..)..aa ]] && at=${#BASH_REMATCH[1]} || at=
-                if [ -n "$at" ] && [ "$qemu" != "$ours" ] && [ "${ours:at:2}" = "$a2" ] &&
-                    [ "${qemu:0:at}${ours:at:2}${qemu:at+2}" = "$ours" ]; then
-                    notes["format 0 lead-out ADR/control ${qemu:at:2}, full TOC ${ours:at:2}"]+=" $name/$probe"
-                    qemu=$ours
-                fi ;;
-            toc1_lba)
-                [ "$qemu" = 000a01010014010000000000 ] || notes["session information not MMC's"]+=" $name/$probe"
-                qemu=000a01010014010000000000 ;;
-        esac
-        check "$name $probe: QEMU's reply and the emulated drive's" "$qemu_status ${qemu_sense%/*} $qemu" \
-            "$status ${sense%/*} $ours"
-    done
-done <"$guest_root/probes"
+while read -r _ name probe qemu_status qemu_sense qemu; do
+    read -r status sense ours <<<"$(guest_field "emulated $name $probe")"
+    case $probe in
+        inquiry)  # the device type and removable bit
+            qemu=${qemu:0:2}$((16#0${qemu:2:2} & 0x80)) ours=${ours:0:2}$((16#0${ours:2:2} & 0x80)) ;;
+        toc0_*)  # at: where the lead-out's ADR/control is; a2: point A2's in QEMU's full TOC
+            full=$(guest_field "reply $name toc2_msf")
+            [[ ${full##* } =~ ^.{8}(.{22})*..(..)..a2 ]] && a2=${BASH_REMATCH[2]} || a2=
+            at=$((${#qemu} - 14))
+            if [ "${qemu:at+2:2}" = aa ] && [ "$qemu" != "$ours" ] && [ "${ours:at:2}" = "$a2" ] &&
+                [ "${qemu:0:at}${ours:at:2}${qemu:at+2}" = "$ours" ]; then
+                notes["format 0 lead-out ADR/control ${qemu:at:2}, full TOC ${ours:at:2}"]+=" $name/$probe"
+                qemu=$ours
+            fi ;;
+    esac
+    check "$name $probe: QEMU's reply and the emulated drive's" "$qemu_status ${qemu_sense%/*} $qemu" \
+        "$status ${sense%/*} $ours"
+done < <(grep '^reply ' "$guest_report")
 for note in "${!notes[@]}"; do echo "note: QEMU departs from MMC: $note (${notes[$note]# })"; done
 finish

@@ -7,14 +7,12 @@
 #
 # aspi: the Windows 9x family (Wine's "win98"), with the test ASPI layer of aspi/ serving the
 # sample discs: the files, output and exit statuses are the Linux build's for the same image, with
-# the drive on the second host adapter (a disc at the first adapter's own id must not be probed),
-# with every command reported pending, and when started again over a cut file. Without host
+# the drive on the second host adapter (a disc at the first adapter's own id must not be probed)
+# and every command reported pending, and when started again over a cut file. Without host
 # adapters, without the layer or with one lacking an export, quorlan says so as it must.
-# nt: the Windows NT family ("winxp"): a CD-ROM drive letter without a readable disc gives exit
-# status 1 and no "TOC", though an ASPI layer with a disc lies beside the program.
-# drives (inside the guest): the NT family's pass-through to the guest's drives, all of them with
-# letters from D: on, then each later drive with a disc alone: the Linux build's files and output
-# in the same guest, and 01.iso is the disc in the drive; without rights to the drives, quorlan
+# drives (inside the guest): the Windows NT family ("winxp") with its pass-through to the guest's
+# drives, lettered from D: on: the Linux build's files and output in the same guest, though an
+# ASPI layer serving another disc lies beside the program; without rights to the drives, quorlan
 # names each letter once. GUEST_DRIVES lists the image in /dev/sr0, /dev/sr1, ..., or "empty".
 set -uo pipefail
 
@@ -51,8 +49,8 @@ restart_wine
 echo "wine check, $where: prefix ready in $((SECONDS - started)) s"
 choose_windows() { wine_registry add 'HKCU\Software\Wine' /v Version /d "$1" /f || abort "cannot choose $1"; }
 
-# run <case> <program> <ASPI layer: complete, no_send_command, none, or "linux" for the Linux
-# build> [VARIABLE=value...]: runs the program in runs/<case>, with the ASPI layer beside it; its
+# run <case> <program> <ASPI layer: complete, no_send_command, no_support_info, none, or "linux"
+# for the Linux build> [VARIABLE=value...]: runs the program in runs/<case>, with the ASPI layer beside it; its
 # output, standard error and exit status go to logs/<case>.<program>{,.err,.status}.
 run() {
     local case=$1 program=$2 layer=$3 command=("$linux_build/programs/$2")
@@ -86,97 +84,63 @@ aspi_cases() {
     for program in "${programs[@]}"; do run linux_sample "$program" linux CDIF_DRIVES="$sample"; done
     # Two host adapters, each with id 7: on adapter 1, target 4 is a drive without a disc and
     # target 5 holds the sample disc. Probing the other disc, at adapter 0's own id, would select it.
+    # Every command is reported pending and completed 2 ms later from another thread.
     local two_adapters="0:7:0=Z:$enhanced;1:4:0=empty;1:5:0=Z:$sample"
     for program in "${programs[@]}"; do
-        run aspi_second_adapter "$program" complete TEST_ASPI_DEVICES="$two_adapters"
-        # Every command reported pending, completed 2 ms later from another thread.
-        run aspi_pending "$program" complete TEST_ASPI_DEVICES="0:1:0=Z:$sample" TEST_ASPI_PENDING=2
+        run aspi_second_adapter "$program" complete TEST_ASPI_DEVICES="$two_adapters" TEST_ASPI_PENDING=2
     done
     same_as_linux aspi_second_adapter linux_sample
-    same_as_linux aspi_pending linux_sample
 
     # Started again over their own files, with one WAV cut short, the extraction programs redo only
-    # that track: the runtime's _stat sees the sizes.
+    # that track (the runtime's _stat sees the sizes); these commands complete at once.
     cp -r "$work/runs/aspi_second_adapter" "$work/runs/aspi_again"
-    cp -r "$work/runs/linux_sample" "$work/runs/linux_again"
-    truncate -s 1000 "$work/runs/aspi_again/03.wav" "$work/runs/linux_again/03.wav"
+    truncate -s 1000 "$work/runs/aspi_again/03.wav"
     for program in palvane tremick; do
-        run linux_again "$program" linux CDIF_DRIVES="$sample"
         run aspi_again "$program" complete TEST_ASPI_DEVICES="$two_adapters"
     done
-    same_as_linux aspi_again linux_again
+    check "aspi_again: files, as the Linux build's" "$(files aspi_again)" "$(files linux_sample)"
     check "aspi_again: the tracks palvane redoes" \
         "$(grep -o 'Track 0[0-9]' "$work/logs/aspi_again.palvane" | sort -u)" "Track 03"
 
     # Without host adapters the drive letter stays the only drive, and nothing answers there.
-    run aspi_no_adapters quorlan complete TEST_ASPI_DEVICES="0:0:0=Z:$sample" TEST_ASPI_ADAPTERS=0
+    run aspi_no_adapters quorlan complete
     quorlan_says aspi_no_adapters 1 ""
     run aspi_missing quorlan none
     quorlan_says aspi_missing 0 'CDIF_Init: "WNASPI32.DLL" not found.'
     run aspi_no_send_command quorlan no_send_command
     quorlan_says aspi_no_send_command 0 'CDIF_Init: DLL function "SendASPI32Command" not found.'
-}
-
-nt_cases() {
-    choose_windows winxp
-    # The ASPI layer lies beside the program with a readable disc: the NT family must not use it.
-    run nt_cdrom_without_disc quorlan complete TEST_ASPI_DEVICES="0:1:0=Z:$sample"
-    quorlan_says nt_cdrom_without_disc 1 ""
-}
-
-# map_drives <number>...: the guest's drives /dev/sr<number> get the letters D:, E:, ... in that
-# order (Wine reads them when it restarts). Sets linux_drives, the same drives for CDIF_DRIVES.
-map_drives() {
-    local letter=d number
-    linux_drives=
-    rm -f "$WINEPREFIX"/dosdevices/[d-j]:*
-    for number; do
-        ln -sfn "/dev/sr$number" "$WINEPREFIX/dosdevices/$letter::"
-        ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/$letter:"
-        linux_drives+="/dev/sr$number;"
-        letter=$(tr d-i e-j <<<"$letter")
-    done
-}
-
-# drive_case <case> <number>...: on those drives the Windows programs do what the Linux build
-# does, and 01.iso is the first disc among them.
-drive_case() {
-    local case=$1 program number
-    shift
-    map_drives "$@"
-    restart_wine
-    for program in "${programs[@]}"; do
-        run "linux_$case" "$program" linux CDIF_DRIVES="$linux_drives"
-        run "$case" "$program" none
-    done
-    same_as_linux "$case" "linux_$case"
-    for number; do [ "${drive_images[number]}" = empty ] || break; done
-    check "$case: 01.iso is the disc in /dev/sr$number" "$(files "$case" | grep 01.iso | cut -d' ' -f1)" \
-        "$(sha256sum <"${drive_images[number]}" | cut -d' ' -f1)"
+    run aspi_no_support_info quorlan no_support_info
+    quorlan_says aspi_no_support_info 0 'CDIF_Init: DLL function "GetASPI32SupportInfo" not found.'
 }
 
 drives_cases() {
     choose_windows winxp
-    local number first= letters=(D E F G H I J)
+    local number letter letters=(D E F G H I J) linux_drives=
     read -r -a drive_images <<<"$GUEST_DRIVES"
+    # The guest's drives /dev/sr0, /dev/sr1, ... get the letters D:, E:, ... (Wine reads them when
+    # it restarts); linux_drives names the same drives for the Linux build.
     for number in "${!drive_images[@]}"; do
-        wine_registry add 'HKLM\Software\Wine\Drives' /v "${letters[number]}:" /d cdrom /f ||
-            abort "cannot register drive ${letters[number]}:"
+        letter=${letters[number],}
+        ln -sfn "/dev/sr$number" "$WINEPREFIX/dosdevices/$letter::"
+        ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/$letter:"
+        wine_registry add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f ||
+            abort "cannot register drive $letter:"
+        linux_drives+="/dev/sr$number;"
     done
-    # Every drive: the first with a disc is read. Then each later drive with a disc on its own.
-    drive_case nt_drives "${!drive_images[@]}"
-    for number in "${!drive_images[@]}"; do
-        [ "${drive_images[number]}" != empty ] || continue
-        [ -z "$first" ] || drive_case "nt_drive_$number" "$number"
-        first=$number
+    restart_wine
+    # The first drive with a disc is read; an ASPI layer beside the program serves the sample disc,
+    # which the NT family must not use.
+    for program in "${programs[@]}"; do
+        run linux_drives "$program" linux CDIF_DRIVES="$linux_drives"
+        run nt_drives "$program" complete TEST_ASPI_DEVICES="0:1:0=Z:$sample"
     done
+    same_as_linux nt_drives linux_drives
 
     # A user without rights to the device nodes: the nodes belong to another user, and Wine (its
     # server opens the files) runs as root without the right to override file permissions. Each
     # drive letter is named once.
     local restricted=(setpriv --bounding-set -dac_override,-dac_read_search)
     chown 1000:1000 /dev/sr* && chmod 600 /dev/sr* || abort "cannot give the drives to another user"
-    map_drives "${!drive_images[@]}"
     restart_wine "${restricted[@]}"
     run nt_rights quorlan none "${restricted[@]}"
     local denied

@@ -6,10 +6,10 @@
 #        (defaults build/windows and build/test; the Linux programs are built there if missing)
 #
 # Wine's loader is a 32-bit program, and some kernels cannot execute 32-bit code: starting the
-# loader is the probe. Where it starts, the Windows 9x and NT cases run on this machine; where it
-# does not, or when WINE_IN_GUEST is set, they run inside the Linux guest (tests/system/guest),
-# whose kernel runs under QEMU's software emulation, with the host's root as its own. The NT
-# family's pass-through to real drives always runs there, against the guest's CD-ROM drives.
+# loader is the probe. Where it starts, the Windows 9x cases run on this machine; where it does
+# not, or when WINE_IN_GUEST is set, they run inside the Linux guest (tests/system/guest), whose
+# kernel runs under QEMU's software emulation, with the host's root as its own. The NT family's
+# pass-through to real drives always runs there, against the guest's CD-ROM drives.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,15 +54,15 @@ done
 [ ! -d "$work/prefix" ] || WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
 rm -rf "$work"
 mkdir -p "$work"
-guest_groups="aspi nt drives"
+guest_groups="aspi drives"
 if [ -n "${WINE_IN_GUEST:-}" ]; then
     echo "wine check: every case runs inside the Linux guest (WINE_IN_GUEST is set)"
 elif ! wine --version >"$work/loader.log" 2>&1; then
     echo "wine check: this machine cannot start Wine's loader ($(tail -n 1 "$work/loader.log"));" \
         "every case runs inside the Linux guest"
 else
-    echo "wine check: the Windows 9x and NT cases run on this machine, the drive cases inside the Linux guest"
-    adopt "the cases on this machine" < <("$here/cases.sh" "$build_dir" "$linux_build" "$work/here" aspi nt 2>&1)
+    echo "wine check: the Windows 9x cases run on this machine, the NT drive cases inside the Linux guest"
+    adopt "the cases on this machine" < <("$here/cases.sh" "$build_dir" "$linux_build" "$work/here" aspi 2>&1)
     guest_groups=drives
 fi
 

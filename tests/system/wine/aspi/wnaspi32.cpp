@@ -1,13 +1,13 @@
 // A test ASPI layer: WNASPI32.DLL's two entry points over emulated drives, configured from the
 // environment:
-//   TEST_ASPI_DEVICES   "ha:target:lun=entry;..." with each entry a drive as CDIF_DRIVES takes it
-//   TEST_ASPI_ADAPTERS  number of host adapters; default one more than the highest in the devices
-//   TEST_ASPI_HOST_ID   SCSI id of each host adapter itself; default 7
+//   TEST_ASPI_DEVICES   "ha:target:lun=entry;..." with each entry a drive as CDIF_DRIVES takes it;
+//                       there are host adapters up to the highest one named, none without devices
 //   TEST_ASPI_PENDING   milliseconds: every command is reported pending and completed that long
 //                       after, from another thread; unset, commands complete at once
+// Each host adapter's own SCSI id is 7.
 // It is strict where a real layer may be lenient: buffers must be aligned on 16 bytes, data must
 // be asked to flow in, and a command that completes at once does not signal its event. Built with
-// TEST_ASPI_WITHOUT_SEND_COMMAND, it does not export SendASPI32Command.
+// TEST_ASPI_no_send_command or TEST_ASPI_no_support_info, it lacks that export.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -32,14 +32,9 @@ struct Unit {
 };
 
 struct Config {
-    int adapters = 0, host_id = 7, pending_ms = -1;
+    int adapters = 0, pending_ms = -1;
     std::vector<Unit> units;
 };
-
-int number(const char* variable, int otherwise) {
-    const char* value = std::getenv(variable);
-    return value ? std::atoi(value) : otherwise;
-}
 
 // The configuration of this process, read on first use.
 Config& config() {
@@ -56,9 +51,7 @@ Config& config() {
             read.adapters = std::max(read.adapters, unit.host_adapter + 1);
             read.units.push_back(std::move(unit));
         }
-        read.adapters = number("TEST_ASPI_ADAPTERS", read.adapters ? read.adapters : 1);
-        read.host_id = number("TEST_ASPI_HOST_ID", 7);
-        read.pending_ms = number("TEST_ASPI_PENDING", -1);
+        if (const char* pending = std::getenv("TEST_ASPI_PENDING")) read.pending_ms = std::atoi(pending);
         return read;
     }();
     return current;
@@ -110,12 +103,15 @@ DWORD execute_scsi_command(SRB_ExecSCSICmd& srb) {
 
 extern "C" {
 
-__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
+#ifndef TEST_ASPI_no_support_info
+__declspec(dllexport)
+#endif
+DWORD __cdecl GetASPI32SupportInfo() {
     const int count = config().adapters;
     return count == 0 ? SS_NO_ADAPTERS << 8 : (SS_COMP << 8) | static_cast<DWORD>(count);
 }
 
-#ifndef TEST_ASPI_WITHOUT_SEND_COMMAND
+#ifndef TEST_ASPI_no_send_command
 __declspec(dllexport)
 #endif
 DWORD __cdecl SendASPI32Command(void* request) {
@@ -124,7 +120,7 @@ DWORD __cdecl SendASPI32Command(void* request) {
     if (header->SRB_Cmd != SC_HA_INQUIRY) return header->SRB_Status = SS_INVALID_CMD;
     if (header->SRB_HaId >= config().adapters) return header->SRB_Status = SS_INVALID_HA;
     header->HA_Count = static_cast<BYTE>(config().adapters);
-    header->HA_SCSI_ID = static_cast<BYTE>(config().host_id);
+    header->HA_SCSI_ID = 7;
     return header->SRB_Status = SS_COMP;
 }
 

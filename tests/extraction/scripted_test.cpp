@@ -53,7 +53,7 @@ Ends ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
     session_info_reply = std::move(session_info);
     session_table = {};  // nothing known yet of the drive's sessions
     build_track_list();
-    return {track_end(1), track_end(2), track_end(3), track_end(4), track_end(5)};  // in this order
+    return {track_end(1), track_end(2), track_end(3), track_end(4), track_end(5)};  // called in order
 }
 
 TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
@@ -68,7 +68,7 @@ TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
 
 // Each row spoils one byte of the reply, which one of the parser's checks must refuse.
 TEST(TrackEnd, HostileFullTocIsRefused) {
-    // Byte byte of descriptor d; descriptor 7 is track 3's.
+    // The offset of a byte of descriptor d (from 0); descriptor 7 is track 3's.
     const auto in = [](int d, int byte) { return std::size_t(4 + 11 * d + byte); };
     const std::tuple<const char*, std::size_t, std::uint8_t> cases[] = {
         {"length not whole descriptors", 1, 122},

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sense_data.h"
+
 // The ASPI address of one CD-ROM device.
 struct AspiDevice {
     int host_adapter;
@@ -15,13 +17,6 @@ struct AspiDevice {
 struct TocEntry {
     std::int32_t lba;
     int is_audio;
-};
-
-// Sense key, additional sense code and qualifier of a command that ended with CHECK CONDITION.
-struct CommandSense {
-    std::uint8_t key;
-    std::uint8_t asc;
-    std::uint8_t ascq;
 };
 
 // The client callback handed to CDIF_Init; kept, never called.

@@ -11,16 +11,6 @@ namespace {
 constexpr std::uint8_t kPassThroughSenseLength = 24;
 constexpr std::uint32_t kPassThroughTimeoutSeconds = 15;
 
-// The key, ASC and ASCQ of sense data in fixed (0x70, 0x71) or descriptor (0x72, 0x73) format;
-// all zero for anything else, an empty area included.
-CommandSense decode_sense(const std::uint8_t* sense, std::size_t length) {
-    const int response = sense[0] & 0x7F;
-    if ((response == 0x70 || response == 0x71) && length >= 14)
-        return {static_cast<std::uint8_t>(sense[2] & 0x0F), sense[12], sense[13]};
-    if (response == 0x72 || response == 0x73) return {static_cast<std::uint8_t>(sense[1] & 0x0F), sense[2], sense[3]};
-    return {};
-}
-
 // Sends the block as it stands; success means the call worked and the command ended GOOD.
 bool send_pass_through(PassThroughBlock& block) {
     DWORD returned = 0;
@@ -54,7 +44,7 @@ int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const s
     device_handle = open_drive_letter(drive_letters[current_drive]);
     block = request;
     if (send_pass_through(block)) return 1;
-    sense = decode_sense(block.sense, kPassThroughSenseLength);
+    decode_sense(block.sense, kPassThroughSenseLength, sense);
     return 0;
 }
 
@@ -71,7 +61,7 @@ int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapte
     if (send_aspi_command(&request) == SS_PENDING) platform::WaitForSingleObject(event, INFINITE);
     platform::CloseHandle(event);
     if (request.SRB_Status == SS_COMP) return 1;
-    sense = decode_sense(request.SenseArea, SENSE_LEN);
+    decode_sense(request.SenseArea, SENSE_LEN, sense);
     return 0;
 }
 

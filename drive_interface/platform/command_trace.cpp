@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "../sense_data.h"
+
 namespace command_trace {
 namespace {
 
@@ -27,13 +29,10 @@ std::FILE* trace_file() {
     return file;
 }
 
-// Key, ASC and ASCQ of fixed-format (0x70, 0x71) or descriptor-format (0x72, 0x73) sense.
 void print_sense(std::FILE* out, const std::uint8_t* sense, std::size_t length) {
-    bool descriptor = length > 0 && (sense[0] & 0x7E) == 0x72;
-    if (descriptor && length >= 4)
-        std::fprintf(out, " sense %02x/%02x/%02x", sense[1] & 0x0F, sense[2], sense[3]);
-    else if (!descriptor && length >= 14)
-        std::fprintf(out, " sense %02x/%02x/%02x", sense[2] & 0x0F, sense[12], sense[13]);
+    CommandSense decoded;
+    if (decode_sense(sense, length, decoded))
+        std::fprintf(out, " sense %02x/%02x/%02x", decoded.key, decoded.asc, decoded.ascq);
     else
         std::fprintf(out, " sense of %zu bytes", length);
 }

@@ -57,15 +57,16 @@ int read_sectors(const SectorCommand& command, std::uint8_t* buffer, std::int32_
                                            device.target, device.lun, cdb, static_cast<std::uint8_t>(cdb_length));
         if (read) {
             std::memcpy(sector, transfer, static_cast<std::size_t>(size));
-        } else {
-            std::memset(sector, 0, static_cast<std::size_t>(size));
-        }
-        if (!read && refused_as_other_mode()) {
-            note(other_mode_tail, lba);
+            end_other_mode_tail();
             continue;
         }
-        end_other_mode_tail();
-        if (!read) note(unreadable_sectors, lba);
+        std::memset(sector, 0, static_cast<std::size_t>(size));
+        if (refused_as_other_mode()) {
+            note(other_mode_tail, lba);
+        } else {
+            end_other_mode_tail();
+            note(unreadable_sectors, lba);
+        }
     }
 
     if (command.pending_flag) *command.pending_flag = 0;

@@ -21,9 +21,7 @@ on_finish() { rm -rf "$work"; }
 check_name=packages
 source "$source_dir/tests/system/tally.sh"
 
-for tool in cmake cpack dpkg-deb dpkg-shlibdeps mandoc man cmp; do
-    command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh all installs it)"
-done
+require_tools cmake cpack dpkg-deb dpkg-shlibdeps mandoc man cmp
 sample=$linux_build/sample/sample.cue
 [ -f "$sample" ] || abort "no sample disc $sample"
 [ -f "$windows_build/CPackConfig.cmake" ] || abort "no Windows build in $windows_build"

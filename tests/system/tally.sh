@@ -22,7 +22,7 @@ abort() {  # a failure after which nothing else can be checked
 }
 require_tools() {  # require_tools <tool>...: a missing tool is a failure, never a skip
     for tool; do
-        command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh installs it)"
+        command -v "$tool" >/dev/null || abort "$tool is missing (scripts/install-deps.sh all installs it)"
     done
 }
 build_targets() {  # build_targets <build folder> <log> <target>...: builds them or aborts with the log's end

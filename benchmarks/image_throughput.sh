@@ -88,15 +88,15 @@ awk '$1 == "palvane" { p[++n] = $0 } $1 == "tremick" { split(p[++m], a, " ");
 echo "Image: $((image_bytes / 2352)) sectors, $((image_bytes / 1000000)) MB; medians of $runs runs; load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-22s %9s %9s %9s %11s\n' "" "wall ms" "CPU ms" "peak kB" "MB/s"
 # Throughput (image bytes by wall time) for the rows that each read the whole image.
+declare -A wall
 for label in palvane tremick ours bchunk cat; do
-    wall=$(median "$label" 2)
+    wall[$label]=$(median "$label" 2)
     name=$label rate=
     [ "$label" = ours ] && name="palvane + tremick"
-    case $label in palvane | tremick) ;; *) rate=$(awk "BEGIN { printf \"%.0f\", $image_bytes / 1000 / $wall }") ;; esac
-    printf '%-22s %9s %9s %9s %11s\n' "$name" "$wall" "$(median "$label" 3)" "$(median "$label" 4)" "$rate"
+    case $label in palvane | tremick) ;; *) rate=$(awk "BEGIN { printf \"%.0f\", $image_bytes / 1000 / ${wall[$label]} }") ;; esac
+    printf '%-22s %9s %9s %9s %11s\n' "$name" "${wall[$label]}" "$(median "$label" 3)" "$(median "$label" 4)" "$rate"
 done
-ours=$(median ours 2)
-awk -v ours="$ours" -v bchunk="$(median bchunk 2)" -v cat="$(median cat 2)" 'BEGIN {
+awk -v ours="${wall[ours]}" -v bchunk="${wall[bchunk]}" -v cat="${wall[cat]}" 'BEGIN {
     printf "palvane + tremick throughput: %.2f times bchunk'"'"'s, %.2f times cat'"'"'s\n", bchunk / ours, cat / ours }'
 
 rm -f "$scratch"/disc.*

@@ -7,6 +7,7 @@
 
 #include "disc.h"
 #include "fuzz_harness.h"
+#include "scsi_commands.h"
 #include "wave_file.h"
 
 using namespace disc_image;
@@ -56,14 +57,13 @@ void check_disc(Disc& disc) {
                    (session.first_track == 0 || tracks[session.first_track - 1].session < session.number));
 
     MmcDrive drive(std::move(disc), FaultPlan(), true);
-    const auto [toc, listed] = run_guarded(drive, {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 1024);
+    const auto [toc, listed] = run_guarded(drive, test_support::read_toc_cdb(false, 0, 0, 0xFFFF), 1024);
     FUZZ_CHECK(toc.status == kStatusGood && listed.size() == 4 + 8 * (tracks.size() + 1));
     for (std::size_t k = 0; k <= tracks.size(); ++k) {
         const auto lba = static_cast<std::uint32_t>(k < tracks.size() ? tracks[k].start : lead_out);
         FUZZ_CHECK(get_be(listed, 4 + 8 * k + 4, 4) == lba);
-        std::vector<std::uint8_t> read_cd = {0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8, 0, 0};  // one whole sector
-        for (int i = 0; i < 4; ++i) read_cd[2 + i] = static_cast<std::uint8_t>(lba >> (24 - 8 * i));
-        const auto [read, sector] = run_guarded(drive, read_cd, 2352);
+        // One whole sector.
+        const auto [read, sector] = run_guarded(drive, test_support::read_cd_cdb(lba, 1, 0, 0xF8), 2352);
         FUZZ_CHECK(k < tracks.size() ? sector.size() == 2352 : read.sense[12] == 0x21);
     }
 }

@@ -69,8 +69,8 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_EQ(result.out.find(':'), std::string::npos) << "nothing to report:\n" << result.out;
     }
-    const std::string bchunk =
-        "cd '" + space.root().string() + "' && bchunk -w images/disc.bin images/disc.cue bchunk >/dev/null";
+    const std::string bchunk = "cd " + program_test::shell_quoted(space.root().string()) +
+                               " && bchunk -w images/disc.bin images/disc.cue bchunk >/dev/null";
     ASSERT_EQ(std::system(bchunk.c_str()), 0);
 
     for (std::size_t i = 0; i < specs.size(); ++i) {

@@ -3,8 +3,6 @@
 // failure) and CDIF_ReadTOC (its attempts, the replies it refuses). The read_toc fuzz target
 // checks the table and its MSF times against any reply; the program tests compare the listing.
 #include "library_support.h"
-#include "sector_reader.h"
-#include "tremick.h"
 
 int toc_listing_enabled = 0;  // as in the extraction programs
 
@@ -94,18 +92,6 @@ TEST_F(Transport, AspiSuccessIsStatusOneOnlyAndAFailureKeepsItsSense) {
             EXPECT_EQ(calls().back().function, "CloseHandle");
         }
     }
-}
-
-// tremick's READ(10) reaches a unit at a LUN other than 0: the ASPI layer refuses a CDB whose LUN
-// bits name another unit.
-TEST_F(Transport, DataSectorReadReachesTheSelectedUnit) {
-    use_spti = 0;
-    data_sector_buffer = buffer_;
-    scripted::script().aspi_exec = aspi_replies(SS_COMP, SS_COMP, {0x77});
-    std::uint8_t sector[kDataSectorSize] = {};
-    selected_device = {1, 3, 5};
-    read_data_sectors(sector, 100, 1);
-    EXPECT_EQ(sector[0], 0x77);
 }
 
 using TableOfContents = Transport;

@@ -16,10 +16,6 @@ using Args = std::vector<std::uintptr_t>;
 const std::uint8_t kReadCd[12] = {0xBE, 0x04, 0x00, 0x00, 0x12, 0x34, 0x00, 0x00, 0x01, 0x10, 0x00, 0x00};
 const HANDLE kDrive = reinterpret_cast<HANDLE>(std::uintptr_t{0x2000});
 
-scripted::AspiHandler aspi_replies(DWORD returned, std::uint8_t status, Bytes data = {}) {
-    return [=](auto&) { return scripted::AspiReply{returned, status, data}; };
-}
-
 // A well-formed READ TOC reply (format 0, LBA) with audio tracks 1 to n at these addresses, then
 // the lead-out.
 Bytes toc_reply(const std::vector<std::int32_t>& starts) {
@@ -79,7 +75,9 @@ TEST_F(Transport, AspiSuccessIsStatusOneOnlyAndAFailureKeepsItsSense) {
     for (DWORD status : {SS_PENDING, SS_COMP, 0x02u, SS_ERR, 0x80u, SS_NO_ADAPTERS}) {
         for (DWORD returned : {SS_COMP, SS_ERR, SS_PENDING}) {
             scripted::reset();
-            scripted::script().aspi_exec = aspi_replies(returned, static_cast<std::uint8_t>(status), {0x77});
+            scripted::script().aspi_exec = [=](auto&) {
+                return scripted::AspiReply{returned, static_cast<std::uint8_t>(status), {0x77}};
+            };
             scripted::script().failure_sense = returned == SS_ERR ? Bytes{0x72, 0x05, 0x64, 0x00} : fixed;
             last_failure_sense = {9, 9, 9};
             const bool works = status == SS_COMP;

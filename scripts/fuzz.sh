@@ -12,7 +12,7 @@ scripts/install-deps.sh all
 root=$PWD/build/fuzz
 # The fuzz targets, named as their seed corpora are (CTest replays each target's corpus).
 mapfile -t targets < <(ls tests/fuzz/corpus)
-cmake -S . -B "$root" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCDIF_SANITIZE=ON \
+cmake -S . -B "$root" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCDIF_SANITIZE=ON -DCDIF_WERROR=ON \
   -DCDIF_FUZZ=ON >/dev/null
 cmake --build "$root" -j"$(nproc)" --target "${targets[@]}"
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build (and, with "all", every test) needs and the machine
-# lacks. Safe to run again: it installs nothing when everything is there.
+# lacks. Safe to run again: it installs nothing when everything is there. It never changes the
+# machine's architectures: the Windows check takes Wine from a private root of its own
+# (tests/system/wine/root.sh).
 #   scripts/install-deps.sh        the build and the sample discs
 #   scripts/install-deps.sh all    also the unit tests, the references and the whole-system checks
 set -euo pipefail
+source "$(dirname "$0")/apt_retry.sh"
 
 packages=(cmake g++ make xorriso)
 if [ "${1:-}" = all ]; then
@@ -12,8 +15,8 @@ if [ "${1:-}" = all ]; then
     clang libclang-rt-dev                                # the second compiler, its sanitizers and libFuzzer
     libcdio-utils bchunk                                 # independent references for the image tests
     qemu-system-x86 linux-image-amd64 busybox-static cpio kmod xz-utils  # the Linux guest check
-    g++-mingw-w64-i686 wine wine32:i386                  # the Windows build and its check under Wine
-    dpkg-dev mandoc man-db                               # the Debian package and its check
+    g++-mingw-w64-i686                                   # the Windows build (Wine comes from its own root)
+    dpkg-dev mandoc man-db lintian                       # the Debian package and its check
   )
 fi
 
@@ -24,9 +27,5 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt_update
+apt_install "${missing[*]}" install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Makes the Debian package (in a Release build of its own) and the Windows zip (from the Windows
 # build the Wine check ran), and checks both as a user meets them:
-# - the package's control fields and file list; unpacked into a temporary root, never installed,
-#   its programs write on the sample disc exactly what the Linux build's programs write, and its
-#   manual pages pass mandoc's lint and show with man;
-# - the zip holds exactly the three programs, byte for byte those the Wine check ran, and a
-#   README.txt with CR LF line ends.
+# - the package's control fields and file list, with no error or warning from lintian; unpacked
+#   into a temporary root, never installed, its programs write on the sample disc exactly what the
+#   Linux build's programs write, and its manual pages pass mandoc's lint and show with man;
+# - the zip holds exactly the three programs, byte for byte those the Wine check ran, a README.txt
+#   and the licence as LICENSE.txt, both with CR LF line ends.
 #
 # Usage: scripts/packages.sh [package build] [Linux build] [Windows build]
 #        (defaults build/package, build/test and build/windows; the last two must be built)
@@ -21,7 +21,7 @@ on_finish() { rm -rf "$work"; }
 check_name=packages
 source "$source_dir/tests/system/tally.sh"
 
-require_tools cmake cpack dpkg-deb dpkg-shlibdeps mandoc man cmp
+require_tools cmake cpack dpkg-deb dpkg-shlibdeps lintian mandoc man cmp
 sample=$linux_build/sample/sample.cue
 [ -f "$sample" ] || abort "no sample disc $sample"
 [ -f "$windows_build/CPackConfig.cmake" ] || abort "no Windows build in $windows_build"
@@ -31,7 +31,7 @@ for program in "${programs[@]}"; do cp "$windows_build/programs/$program.exe" "$
 
 # --- The Debian package -----------------------------------------------------------------------
 mkdir -p "$package_build"
-{ cmake -S "$source_dir" -B "$package_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
+{ cmake -S "$source_dir" -B "$package_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCDIF_WERROR=ON &&
     cmake --build "$package_build" -j"${JOBS:-$(nproc)}" && (cd "$package_build" && cpack); } \
     >"$package_build.log" 2>&1 || abort "the Debian package does not build (see $package_build.log)"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$package_build/CPackConfig.cmake")
@@ -51,13 +51,17 @@ check "Architecture" "$(field Architecture)" "$(dpkg --print-architecture)"
 grep -q 'images.*stand in for drives' <<<"$(field Description | tr '\n' ' ')" && pass ||
     fail "the description does not say that disc images stand in for drives"
 
-expected=
+expected="-rw-r--r-- root/root ./usr/share/doc/cdif-tools/changelog.gz"$'\n'
+expected+="-rw-r--r-- root/root ./usr/share/doc/cdif-tools/copyright"$'\n'
 for program in "${programs[@]}"; do
     expected+="-rwxr-xr-x root/root ./usr/bin/$program"$'\n'
     expected+="-rw-r--r-- root/root ./usr/share/man/man1/$program.1.gz"$'\n'
 done
 check "files (dpkg-deb -c)" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort)" \
     "$(sort <<<"${expected%$'\n'}")"
+
+# Debian's own checker finds no error and no warning (its informational tags are not counted).
+check "lintian" "$(lintian --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ')" ""
 
 root=$work/root
 dpkg-deb -x "$deb" "$root" || abort "dpkg-deb -x fails"
@@ -93,13 +97,15 @@ done
 top=cdif-tools-$version-win32
 zip=$windows_build/$top.zip
 check "zip contents" "$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')" \
-    "$top/README.txt $top/palvane.exe $top/quorlan.exe $top/tremick.exe "
+    "$top/LICENSE.txt $top/README.txt $top/palvane.exe $top/quorlan.exe $top/tremick.exe "
 (mkdir -p "$work/zip" && cd "$work/zip" && cmake -E tar xf "$zip") || abort "cannot unpack $zip"
 for program in "${programs[@]}"; do
     cmp -s "$work/zip/$top/$program.exe" "$work/ran/$program.exe" && pass ||
         fail "$program.exe in the zip is not the one the Wine check ran"
 done
-readme=$work/zip/$top/README.txt
-lines=$(wc -l <"$readme")
-check "README.txt lines ending in CR LF" "$(grep -c $'\r$' "$readme") of $lines" "$lines of $lines"
+for text in README.txt LICENSE.txt; do
+    lines=$(wc -l <"$work/zip/$top/$text")
+    check "$text lines ending in CR LF" "$(grep -c $'\r$' "$work/zip/$top/$text") of $lines" "$lines of $lines"
+done
+check "LICENSE.txt, as LICENSE" "$(tr -d '\r' <"$work/zip/$top/LICENSE.txt")" "$(cat "$source_dir/LICENSE")"
 finish

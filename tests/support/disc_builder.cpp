@@ -98,7 +98,9 @@ BuiltDisc build_disc(const std::filesystem::path& dir, const std::string& name,
             cue << "REM SESSION " << two_digits(spec.session) << "\n";
         }
         if (i == 0 || spec.new_file) {
-            const std::string file = name + (i == 0 ? "" : "-" + two_digits(i + 1)) + ".bin";
+            std::string file = name;
+            if (i > 0) file.append("-").append(two_digits(i + 1));
+            file += ".bin";
             bin = std::ofstream(dir / file, std::ios::binary | std::ios::trunc);
             cue << "FILE \"" << file << "\" BINARY\n";
             file_sector = 0;

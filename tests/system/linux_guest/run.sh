@@ -26,7 +26,7 @@ source "$here/../guest/harness.sh"
 
 require_tools cmake strip
 if ! grep -qs '^CDIF_STATIC:BOOL=ON' "$build_dir/CMakeCache.txt"; then
-    cmake -S "$source_dir" -B "$build_dir" -DCDIF_STATIC=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null ||
+    cmake -S "$source_dir" -B "$build_dir" -DCDIF_STATIC=ON -DCMAKE_BUILD_TYPE=Debug -DCDIF_WERROR=ON >/dev/null ||
         abort "cannot configure the static build in $build_dir"
 fi
 build_targets "$build_dir" "$build_dir/linux_guest_build.log" quorlan palvane tremick drive_reply

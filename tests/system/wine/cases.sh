@@ -14,6 +14,8 @@
 # drives, lettered from D: on: the Linux build's files and output in the same guest, though an
 # ASPI layer serving another disc lies beside the program; without rights to the drives, quorlan
 # names each letter once. GUEST_DRIVES lists the image in /dev/sr0, /dev/sr1, ..., or "empty".
+#
+# It runs under in_root.sh, which puts Wine from its private root on the PATH.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,9 +30,11 @@ on_finish() { wineserver -k 2>/dev/null; }
 check_name="wine cases"
 source "$here/../tally.sh"
 
-sample=$linux_build/sample/sample.cue      # a data track, then four audio tracks
-enhanced=$linux_build/sample/enhanced.cue  # an audio track, then a data track in a second session
-mkdir -p "$work/runs" "$work/logs" "$work/cdrom"
+mkdir -p "$work"/{runs,logs,cdrom}
+# The sample discs, where the test ASPI layer under Wine can read them.
+cp -r "$linux_build/sample" "$work/sample" || abort "no sample discs in $linux_build/sample"
+sample=$work/sample/sample.cue      # a data track, then four audio tracks
+enhanced=$work/sample/enhanced.cue  # an audio track, then a data track in a second session
 
 # No Mono or Gecko installer dialogs, no menu entries in the user's desktop, and only the ASPI
 # layer that lies beside a program, never Wine's own.
@@ -40,7 +44,7 @@ wine_registry() { timeout "$run_timeout" wine reg "$@" /reg:64 >/dev/null 2>&1; 
 # anew for each program (most of a run's time under emulation). restart_wine [command prefix]
 restart_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; "$@" wineserver -p; }
 started=$SECONDS
-WINEDEBUG=err+all timeout "${WINE_PREFIX_TIMEOUT:-300}" wineboot -i >"$work/logs/wineboot.log" 2>&1 ||
+WINEDEBUG=err+all timeout "${WINE_PREFIX_TIMEOUT:-300}" wine wineboot -i >"$work/logs/wineboot.log" 2>&1 ||
     abort "wine cannot set up a prefix (see $work/logs/wineboot.log)"
 # Drive D: is a CD-ROM drive (an empty folder: no disc the system could read).
 ln -sfn "$work/cdrom" "$WINEPREFIX/dosdevices/d:"

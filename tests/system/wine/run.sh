@@ -5,11 +5,12 @@
 # Usage: tests/system/wine/run.sh [Windows build folder] [Linux build folder]
 #        (defaults build/windows and build/test; the Linux programs are built there if missing)
 #
-# Wine's loader is a 32-bit program, and some kernels cannot execute 32-bit code: starting the
-# loader is the probe. Where it starts, the Windows 9x cases run on this machine; where it does
-# not, or when WINE_IN_GUEST is set, they run inside the Linux guest (tests/system/guest), whose
-# kernel runs under QEMU's software emulation, with the host's root as its own. The NT family's
-# pass-through to real drives always runs there, against the guest's CD-ROM drives.
+# Wine comes from a private 32-bit root (root.sh), entered with chroot. Its loader is a 32-bit
+# program, and some kernels cannot execute 32-bit code: starting the loader is the probe. Where it
+# starts, the Windows 9x cases run on this machine; where it does not (or chroot needs rights this
+# user lacks), or when WINE_IN_GUEST is set, they run inside the Linux guest (tests/system/guest),
+# whose kernel runs under QEMU's software emulation, with the host's root as its own. The NT
+# family's pass-through to real drives always runs there, against the guest's CD-ROM drives.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,15 +22,16 @@ check_name=wine
 source "$here/../tally.sh"
 source "$here/../guest/harness.sh"
 
-require_tools cmake wine wineserver i686-w64-mingw32-objdump truncate
+require_tools cmake chroot unshare i686-w64-mingw32-objdump truncate
+wine_root=$("$here/root.sh") || abort "cannot assemble Wine's root (see the lines above)"
 configure() {  # configure <source> <folder> <cmake options...>, unless it is configured
     [ -f "$2/CMakeCache.txt" ] || cmake -S "$1" -B "$2" "${@:3}" >"$2.log" 2>&1 ||
         abort "$2 does not configure (see $2.log)"
 }
-toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release)
+toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release -DCDIF_WERROR=ON)
 configure "$source_dir" "$build_dir" "${toolchain[@]}"
 configure "$here/aspi" "$build_dir/test_aspi" "${toolchain[@]}"
-configure "$source_dir" "$linux_build" -DCMAKE_BUILD_TYPE=Debug
+configure "$source_dir" "$linux_build" -DCMAKE_BUILD_TYPE=Debug -DCDIF_WERROR=ON
 build_targets "$build_dir" "$build_dir.log" all
 build_targets "$build_dir/test_aspi" "$build_dir/test_aspi.log" all
 build_targets "$linux_build" "$linux_build.log" quorlan palvane tremick sample_discs
@@ -50,29 +52,31 @@ for program in quorlan palvane tremick; do
     done <<<"${imports:-none: nothing}")" ""
 done
 
-# A server left by an interrupted run would outlive its prefix.
-[ ! -d "$work/prefix" ] || WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
 rm -rf "$work"
 mkdir -p "$work"
 guest_groups="aspi drives"
 if [ -n "${WINE_IN_GUEST:-}" ]; then
-    echo "wine check: every case runs inside the Linux guest (WINE_IN_GUEST is set)"
-elif ! wine --version >"$work/loader.log" 2>&1; then
-    echo "wine check: this machine cannot start Wine's loader ($(tail -n 1 "$work/loader.log"));" \
+    echo "wine check: every case runs inside the Linux guest, with Wine from $wine_root (WINE_IN_GUEST is set)"
+elif ! "$here/in_root.sh" "$wine_root" "$work" wine --version >"$work/loader.log" 2>&1; then
+    echo "wine check: this machine cannot start Wine's loader from $wine_root ($(tail -n 1 "$work/loader.log"));" \
         "every case runs inside the Linux guest"
 else
-    echo "wine check: the Windows 9x cases run on this machine, the NT drive cases inside the Linux guest"
-    adopt "the cases on this machine" < <("$here/cases.sh" "$build_dir" "$linux_build" "$work/here" aspi 2>&1)
+    echo "wine check: the Windows 9x cases run on this machine through $wine_root, the NT drive cases" \
+        "inside the Linux guest"
+    adopt "the cases on this machine" < <("$here/in_root.sh" "$wine_root" "$work/here" \
+        "$here/cases.sh" "$build_dir" "$linux_build" "$work/here" aspi 2>&1)
     guest_groups=drives
 fi
 
-# Inside the guest, Wine runs in the host's root (read-only; cases.sh works on the guest's own
-# /tmp), and the guest's drives are the only real ones it sees. Its logs go to the shared folder.
+# Inside the guest, cases.sh runs in the host's root (read-only; it works on the guest's own
+# /tmp) and Wine in its private root there; the guest's drives are the only real ones Wine sees. Its
+# logs go to the shared folder.
 guest_prepare "$work/guest" host
 cp "$here/part.sh" "$guest_root/part.sh"
 printf '%q ' env GUEST_DRIVES="${guest_images[*]}" WINE_CASES_WHERE="inside the guest" \
     WINE_RUN_TIMEOUT="${WINE_RUN_TIMEOUT:-600}" WINE_PREFIX_TIMEOUT=900 \
+    "$here/in_root.sh" "$wine_root" /tmp/wine_check \
     "$here/cases.sh" "$build_dir" "$linux_build" /tmp/wine_check $guest_groups >"$guest_root/command"
-guest_boot 2G "${WINE_GUEST_TIMEOUT:-1500}"
+guest_boot 3G "${WINE_GUEST_TIMEOUT:-1500}"
 adopt "the cases inside the guest" < <(sed -n 's/^wine //p' "$guest_report")
 finish

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs a command with Wine from its private root (root.sh): in a mount namespace of the command's
+# own, the root gets this system's /proc, /sys, /dev and /tmp and the given folder at their own
+# paths, and `wine` and `wineserver` on the command's PATH are each a chroot into the root.
+#
+# Usage: tests/system/wine/in_root.sh <root> <folder> <command>...
+set -euo pipefail
+root=$1 folder=$2
+shift 2
+[ -n "${WINE_ROOT_ENTERED:-}" ] || exec unshare --mount --propagation private env WINE_ROOT_ENTERED=1 "$0" "$root" "$folder" "$@"
+
+[ -x "$root/usr/lib/wine/wine" ] || { echo "no Wine root in $root" >&2; exit 1; }
+mount -t proc proc "$root/proc"
+mount --rbind /sys "$root/sys"
+mount --rbind /dev "$root/dev"
+mount --bind /tmp "$root/tmp"
+if [[ $folder != /tmp/* ]]; then
+    mkdir -p "$folder" "$root$folder"
+    mount --bind "$folder" "$root$folder"
+fi
+bin=$(mktemp -d)
+for command in wine wineserver; do
+    cat >"$bin/$command" <<EOF
+#!/bin/sh
+exec chroot "$root" /bin/sh -c 'cd "\$0" 2>/dev/null || cd /; exec "\$@"' "\$PWD" /usr/lib/wine/$command "\$@"
+EOF
+done
+chmod +x "$bin"/*
+# Debian's Wine loads some DLLs (zlib1.dll, which user32.dll needs) from the MinGW folder.
+PATH=$bin:$PATH WINEDLLPATH=/usr/i686-w64-mingw32/lib "$@"

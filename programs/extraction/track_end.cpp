@@ -12,10 +12,10 @@ SessionTable session_table;
 
 namespace {
 
-constexpr std::int32_t kDataTrackGap = 225;     // left unread before a data track of the same session
+constexpr std::int32_t kDataTrackGap = 225;        // left unread before a data track of the same session
 constexpr std::int32_t kSecondSessionGap = 11400;  // the first lead-out (6750), the lead-in and pregap
 constexpr std::int32_t kLaterSessionGap = 6900;    // a later lead-out (2250), the lead-in and pregap
-constexpr std::uint32_t kFullTocLength = 8192;  // room for 744 descriptors: every point of 99 tracks and sessions
+constexpr std::uint32_t kFullTocLength = 8192;     // room for 744 descriptors: every point of 99 tracks and sessions
 constexpr std::uint32_t kSessionInfoLength = 12;
 
 std::uint8_t full_toc_area[kFullTocLength + 15];

@@ -81,7 +81,7 @@ void rip_track(const TrackExtraction& kind, int track) {
 }
 
 // Track 0 is extracted only when the sectors before track 1 hold sound: many discs start track 1
-// a few dozen sectors in, in silence. A drive that refuses them is said to in one line.
+// a few dozen sectors in, in silence. Sectors there that the drive refuses cost no file and one line.
 bool holds_hidden_track(const TrackExtraction& kind) {
     const HiddenTrackProbe probe = probe_hidden_track(kind.read_sectors, kind.chunk);
     if (probe.found == HiddenTrack::refused)

@@ -49,6 +49,8 @@ std::variant<DriveEntry, std::string> parse_drive_entry(std::string_view entry) 
         std::string_view option = options.substr(0, amp);
         if (option == "noopen") {
             result.no_open = true;
+        } else if (option == "fulltoc=bcd" || option == "fulltoc=none") {
+            result.full_toc = option == "fulltoc=bcd" ? FullTocReply::bcd : FullTocReply::none;
         } else if (option.starts_with("bad=")) {
             if (!parse_ranges(option.substr(4), result.bad)) return join({"bad sector list ", quoted(option), " is not LBA[-LBA][,...]"});
         } else if (option.starts_with("flaky=")) {
@@ -62,7 +64,7 @@ std::variant<DriveEntry, std::string> parse_drive_entry(std::string_view entry) 
             flaky.failures = static_cast<int>(failures);
             result.flaky.push_back(std::move(flaky));
         } else {
-            return join({"unknown option ", quoted(option), " (bad=, flaky=, noopen)"});
+            return join({"unknown option ", quoted(option), " (bad=, flaky=, noopen, fulltoc=bcd, fulltoc=none)"});
         }
         if (amp == std::string_view::npos) return result;
         options.remove_prefix(amp + 1);

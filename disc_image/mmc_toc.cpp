@@ -1,5 +1,6 @@
 // READ TOC: format 0 (track descriptors and the lead-out) and format 1 (session information),
-// with addresses as LBA or as time, and format 2 (the full table of contents), always as time.
+// with addresses as LBA or as time, and format 2 (the full table of contents), always as time,
+// in binary or, as the entry asks, in BCD or refused.
 #include <algorithm>
 
 #include "mmc_drive.h"
@@ -31,6 +32,17 @@ void put_descriptor(std::vector<std::uint8_t>& out, std::uint8_t control, std::u
 void put_point(std::vector<std::uint8_t>& out, int session, std::uint8_t control, std::uint8_t point, Msf p) {
     out.insert(out.end(), {static_cast<std::uint8_t>(session), static_cast<std::uint8_t>(kAdrPosition | control), 0,
                            point, 0, 0, 0, 0, p.minutes, p.seconds, p.frames});
+}
+
+// The reply as some drives give it: track points and times in BCD, as the Q sub-channel holds
+// them. A0's PSEC, the disc type, is a code and stays.
+void encode_in_bcd(std::vector<std::uint8_t>& out) {
+    for (std::size_t at = 4; at + 11 <= out.size(); at += 11) {
+        std::uint8_t* point = &out[at + 3];
+        if (*point < kFirstTrackPoint) *point = to_bcd(*point);
+        for (std::size_t time = 8; time < 11; ++time)
+            if (time != 9 || *point != kFirstTrackPoint) out[at + time] = to_bcd(out[at + time]);
+    }
 }
 
 // The data length field counts the bytes after itself.
@@ -78,6 +90,7 @@ MmcDrive::Outcome MmcDrive::read_toc_sessions(Request& request, bool msf) {
 }
 
 MmcDrive::Outcome MmcDrive::read_full_toc(Request& request) {
+    if (faults_.full_toc() == FullTocReply::none) return Failure{kInvalidFieldInCdb, std::nullopt};
     const std::vector<Track>& tracks = disc_->tracks();
     const std::vector<Session>& sessions = disc_->sessions();
     int starting = std::max<int>(request.cdb[6], 1);
@@ -99,6 +112,7 @@ MmcDrive::Outcome MmcDrive::read_full_toc(Request& request) {
             put_point(out, session.number, tracks[t].control, static_cast<std::uint8_t>(tracks[t].number),
                       lba_to_msf(tracks[t].start));
     }
+    if (faults_.full_toc() == FullTocReply::bcd) encode_in_bcd(out);
     set_data_length(out);
     return std::nullopt;
 }

@@ -13,8 +13,6 @@ constexpr std::uint8_t kSelectUserData = 0x10;
 constexpr std::uint8_t kSelectEdcEcc = 0x08;
 constexpr std::uint8_t kSubmodeForm2 = 0x20;
 
-std::uint8_t bcd(int value) { return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10)); }
-
 struct Field {
     std::uint8_t selector;
     std::size_t begin, end;
@@ -60,9 +58,9 @@ void write_sync_and_header(RawSector raw, std::int32_t lba, int mode) {
     std::fill(raw.begin() + 1, raw.begin() + 11, 0xFF);
     raw[11] = 0x00;
     auto a = lba + kLbaTimeOffset;
-    raw[12] = bcd(a / (60 * kFramesPerSecond) % 100);
-    raw[13] = bcd(a / kFramesPerSecond % 60);
-    raw[14] = bcd(a % kFramesPerSecond);
+    raw[12] = to_bcd(a / (60 * kFramesPerSecond) % 100);
+    raw[13] = to_bcd(a / kFramesPerSecond % 60);
+    raw[14] = to_bcd(a % kFramesPerSecond);
     raw[15] = static_cast<std::uint8_t>(mode);
 }
 

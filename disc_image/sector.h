@@ -22,6 +22,9 @@ struct Msf {
     std::uint8_t minutes, seconds, frames;
 };
 
+// A number below 100 as two BCD digits, as the Q sub-channel and the sector headers write it.
+inline std::uint8_t to_bcd(int value) { return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10)); }
+
 // The time of an LBA (LBA + 150 frames); minutes wrap at 256 as in a one-byte field.
 Msf lba_to_msf(std::int32_t lba);
 

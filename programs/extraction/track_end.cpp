@@ -1,17 +1,21 @@
 // The track ends of both extraction programs, and the one reading of the drive's sessions they
-// rest on. Without a usable full table of contents an audio track still stops short of a data
-// track that opens the last session (READ TOC format 1), by the usual gap between sessions.
+// rest on. Without a usable full table of contents a track still stops short of the track that
+// opens the last session (READ TOC format 1), by the usual gap between sessions.
 #include "track_end.h"
 
+#include <algorithm>
+
 #include "cdif.h"
+#include "sector_reader.h"
 
 SessionTable session_table;
 
 namespace {
 
-constexpr std::int32_t kDataTrackGap = 225;     // left unread before a data track of the same session
-constexpr std::int32_t kSessionGap = 11400;     // the first lead-out, the next lead-in and pregap
-constexpr std::uint32_t kFullTocLength = 8192;  // room for 744 descriptors: every point of 99 tracks and sessions
+constexpr std::int32_t kDataTrackGap = 225;        // left unread before a data track of the same session
+constexpr std::int32_t kSecondSessionGap = 11400;  // the first lead-out (6750), the lead-in and pregap
+constexpr std::int32_t kLaterSessionGap = 6900;    // a later lead-out (2250), the lead-in and pregap
+constexpr std::uint32_t kFullTocLength = 8192;     // room for 744 descriptors: every point of 99 tracks and sessions
 constexpr std::uint32_t kSessionInfoLength = 12;
 
 std::uint8_t full_toc_area[kFullTocLength + 15];
@@ -37,22 +41,43 @@ void learn_sessions() {
     if (data_length + 2 < kSessionInfoLength || lba < 0 || lba >= kMaxLeadOutLba) return;
     const int first_session = reply[2];
     const int last_session = reply[3];
-    if (last_session > first_session) session_table.first_track_of_later_session = reply[6];
+    if (last_session <= first_session) return;
+    session_table.first_track_of_later_session = reply[6];
+    session_table.later_session_gap = last_session == 2 ? kSecondSessionGap : kLaterSessionGap;
 }
 
 }  // namespace
 
-std::int32_t track_end(int track) {
+std::int32_t track_end(int track, bool* no_usable_sessions) {
     const TrackRecord& next = track_list.records[track + 1];
     const std::int32_t next_start = track_record_lba(next);
-    if (next.number == 0) return next_start;  // the lead-out
+    if (track == 0 || next.number == 0) return next_start;  // track 1, or the lead-out
     if (!session_table.asked) learn_sessions();
     const SessionTable& table = session_table;
     if (table.known) {
         const int session = table.session_of_track[track];
         if (table.session_of_track[track + 1] > session) return table.lead_out[session];
+    } else if (table.first_track_of_later_session == track + 1) {
+        const std::int32_t end = next_start - table.later_session_gap;
+        if (end > track_record_lba(track_list.records[track])) return end;
+        if (no_usable_sessions) *no_usable_sessions = true;
+        return next_start;
     }
     if (track_list.records[track].audio != 1 || next.audio == 1) return next_start;
-    if (!table.known && table.first_track_of_later_session == track + 1) return next_start - kSessionGap;
     return next_start - kDataTrackGap;
+}
+
+HiddenTrackProbe probe_hidden_track(int (*read)(std::uint8_t*, std::int32_t, std::int32_t), std::uint8_t* sector) {
+    const TrackRecord& first = track_list.records[1];
+    if (CDIF_GetLastTrack() < 1 || first.audio != 1) return {HiddenTrack::none, 0};
+    const std::int32_t end = track_record_lba(first);
+    for (std::int32_t lba = 0; lba < end; ++lba) {
+        unreadable_sectors = {};
+        other_mode_tail = {};
+        read(sector, lba, 1);
+        if (unreadable_sectors.count > 0 || other_mode_tail.count > 0) return {HiddenTrack::refused, lba};
+        if (std::any_of(sector, sector + kRawSectorSize, [](std::uint8_t byte) { return byte != 0; }))
+            return {HiddenTrack::audio, 0};
+    }
+    return {HiddenTrack::none, 0};
 }

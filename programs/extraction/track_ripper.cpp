@@ -24,8 +24,9 @@ void rip_track(const TrackExtraction& kind, int track) {
     std::snprintf(label, sizeof label, track < 10 ? "0%d" : "%d", track);
     std::snprintf(file_name, sizeof file_name, kind.file_name_format, track);
 
-    std::int32_t start = track_record_lba(track_list.records[track]);
-    const std::int32_t end = track_end(track);
+    std::int32_t start = track_record_lba(track_list.records[track]);  // record 0 is zero: track 0 starts at 0
+    bool no_usable_sessions = false;
+    const std::int32_t end = track_end(track, &no_usable_sessions);
     std::int32_t count = end - start;
 
     platform::FileStat status{};
@@ -67,6 +68,9 @@ void rip_track(const TrackExtraction& kind, int track) {
         std::printf("Track %s: %s could not be written; the next run writes it again.\n", label, file_name);
         return;
     }
+    if (no_usable_sessions)
+        std::printf("Track %s: the drive gave no usable table of sessions; %s runs to the next track's start.\n",
+                    label, file_name);
     if (unreadable_sectors.count > 0)
         std::printf("Track %s: %d sectors could not be read (LBA %d to %d); they are zero in %s.\n", label,
                     unreadable_sectors.count, unreadable_sectors.first_lba, unreadable_sectors.last_lba, file_name);
@@ -76,6 +80,16 @@ void rip_track(const TrackExtraction& kind, int track) {
                     other_mode_tail.count, kind.other_mode, file_name);
 }
 
+// Track 0 is extracted only when the sectors before track 1 hold sound: many discs start track 1
+// a few dozen sectors in, in silence. Sectors there that the drive refuses cost no file and one line.
+bool holds_hidden_track(const TrackExtraction& kind) {
+    const HiddenTrackProbe probe = probe_hidden_track(kind.read_sectors, kind.chunk);
+    if (probe.found == HiddenTrack::refused)
+        std::printf("Track 00: the sectors before track 1 could not be read (LBA %d); 00.wav was not written.\n",
+                    probe.refused_lba);
+    return probe.found == HiddenTrack::audio;
+}
+
 }  // namespace
 
 int rip_tracks(const TrackExtraction& kind) {
@@ -83,8 +97,8 @@ int rip_tracks(const TrackExtraction& kind) {
     if (last < 1) return 1;
     // Record last + 1 ends the last track; the list holds records up to a 99-track disc's lead-out.
     last = std::min(last, kTrackRecords - 2);
-    for (int track = 1; track <= last; ++track) {
-        if (track_list.records[track].audio != kind.audio_mark) continue;
+    for (int track = kind.hidden_track ? 0 : 1; track <= last; ++track) {
+        if (track == 0 ? !holds_hidden_track(kind) : track_list.records[track].audio != kind.audio_mark) continue;
         rip_track(kind, track);
     }
     return 1;

@@ -1,6 +1,7 @@
 // The track loop both extraction programs run: for every track of one kind, work out its
 // sectors, skip it when its file is already complete, else read it in chunks of up to 32
 // sectors and write each chunk to the file. What the programs differ in is a TrackExtraction.
+// The audio loop also has track 0 ("00"), the sound a disc may hide before track 1.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@ struct TrackExtraction {
     int sector_size;
     std::uint8_t* chunk;           // kChunkSectors * sector_size bytes
     const char* other_mode;        // what sectors the read refuses as of another mode hold
+    bool hidden_track;             // track 0, sound before an audio track 1, is extracted too
 
     // Reads count sectors from first_lba into the buffer.
     int (*read_sectors)(std::uint8_t* buffer, std::int32_t first_lba, std::int32_t count);

@@ -14,6 +14,7 @@ const TrackExtraction kAudioTracks = {
     .sector_size = kRawSectorSize,
     .chunk = audio_chunk,
     .other_mode = "data",
+    .hidden_track = true,
     .read_sectors = read_audio_sectors,
     .header_size = kWavHeaderSize,
     .fill_header = fill_wav_header,

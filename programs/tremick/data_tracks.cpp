@@ -16,6 +16,7 @@ const TrackExtraction kDataTracks = {
     .sector_size = kDataSectorSize,
     .chunk = data_chunk,
     .other_mode = "audio",
+    .hidden_track = false,
     .read_sectors = read_data_sectors,
     .header_size = 0,
     .fill_header = nullptr,

@@ -205,7 +205,8 @@ TEST_F(EveryKind, TransferStopsAtTheEndOfTheBuffer) {
 }
 
 // A bad sector fails every time, a flaky one its given number of times; a failure's sense is
-// there for one REQUEST SENSE, which clears it by ending well.
+// there for one REQUEST SENSE, which clears it by ending well. The full table of contents comes
+// in BCD or not at all.
 TEST_F(EveryKind, InjectedFaults) {
     auto faulty = open("?bad=" + std::to_string(audio) + "&flaky=" + std::to_string(audio + 1) + "x2");
     const Bytes request_sense = {0x03, 0, 0, 0, 18, 0};
@@ -217,6 +218,18 @@ TEST_F(EveryKind, InjectedFaults) {
         EXPECT_EQ(run(*faulty, request_sense).data[2], 0);
     }
     EXPECT_FALSE(open("?noopen")->can_open());
+
+    // The full table of contents in BCD, as some drives answer (A0's PSEC, the disc type, is a
+    // code and stays), or none at all.
+    Bytes full_toc = run(*open("?fulltoc=bcd"), read_toc_cdb(false, 2, 0, 1024)).data;
+    for (std::size_t at = 4; at + 11 <= full_toc.size(); at += 11)
+        for (std::size_t i : {3, 8, 9, 10})
+            if (i == 3 ? full_toc[at + 3] < 0xA0 : i != 9 || full_toc[at + 3] != 0xA0)
+                full_toc[at + i] = std::uint8_t(full_toc[at + i] - full_toc[at + i] / 16 * 6);
+    EXPECT_EQ(full_toc, kFullToc);
+    auto none = open("?fulltoc=none");
+    EXPECT_EQ(sense(run(*none, read_toc_cdb(false, 2, 0, 1024)).reply), 0x052400);
+    EXPECT_EQ(run(*none, read_toc_cdb(false, 0, 0, 1024)).data, kTracks);
 }
 
 // Session, first sector (PREGAP included), INDEX 01, end (POSTGAP included).
@@ -290,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Images, CueLayout, testing::ValuesIn(kImages),
 // Entries the drive cannot understand are refused, and only image names stand for emulated drives.
 TEST(DriveEntry, RefusedEntriesAndImageNames) {
     for (const char* wrong : {"x.cue?bad=", "x.cue?bad=5-3", "x.cue?bad=-1", "x.cue?flaky=5", "x.cue?",
-                              "x.cue?flaky=5x0", "x.cue?bad=99999999999", "x.cue?slow"})
+                              "x.cue?flaky=5x0", "x.cue?bad=99999999999", "x.cue?slow", "x.cue?fulltoc=hex"})
         EXPECT_TRUE(std::holds_alternative<std::string>(disc_image::parse_drive_entry(wrong))) << wrong;
 
     for (auto [entry, image] : {std::pair{"empty?noopen", true}, {"D.CUE", true}, {"/x/y.Iso", true},

@@ -47,25 +47,42 @@ protected:
     BuiltDisc disc;
 };
 
-using TrackEnds = std::pair<const char*, std::vector<TrackSpec>>;  // a name and a disc
+// A disc, by name, and the fault options of its drive.
+struct DiscRow {
+    const char* name;
+    std::vector<TrackSpec> specs;
+    std::string options = "";
+};
+
+const TrackSpec kShort{kAudio, 30};
+const std::vector<TrackSpec> kThreeSessions = {{kAudio, 300}, {kAudio, 200, 0, 2}, {kData, 100, 0, 3}};
 
 // Each track's file holds the track as the image has it, from INDEX 01 up to the next track's
 // sectors or the session's lead-out; an audio track stops 225 sectors short of a data track of
-// its session (an empty file if it is shorter).
-const TrackEnds kDiscs[] = {
+// its session (an empty file if it is shorter). Sound before track 1 is track 0, 00.wav; silence
+// there gives no file.
+const DiscRow kDiscs[] = {
     {"MixedDisc", {{kAudio, 100}, {kData, 200}, {kAudio, 300}, {kAudio, 250}, {kData, 100}}},
-    {"ThreeSessions", {{kAudio, 300}, {kAudio, 200, 0, 2}, {kData, 100, 0, 3}}},
+    {"ThreeSessions", kThreeSessions},
+    // The full table of contents in BCD; tracks 10 and 11 open sessions 2 and 3.
+    {"ThreeSessionsInBcd", {kShort, kShort, kShort, kShort, kShort, kShort, kShort, kShort, kShort,
+                            {kAudio, 200, 0, 2}, {kData, 100, 0, 3}}, "?fulltoc=bcd"},
+    {"TwoSessionsInBcd", {{kAudio, 300}, {kData, 100, 0, 2}}, "?fulltoc=bcd"},
+    // Without it, the session information gives the last session's start.
+    {"TwoSessionsWithoutAFullToc", {{kAudio, 300}, {kAudio, 200, 0, 2}}, "?fulltoc=none"},
+    {"SoundBeforeTrackOne", {{kAudio, 300, 200}, {kAudio, 100}}},
+    {"SilenceBeforeTrackOne", {{kAudio, 300, 0, 1, 33}}},
     // The most tracks a disc holds; the last ends at the lead-out, which the track list keeps too.
     {"NinetyNineTracks", std::vector<TrackSpec>(99, {kAudio, 3})},
 };
 
-class TrackEndsOnDiscs : public Extraction, public ::testing::WithParamInterface<TrackEnds> {};
+class TrackEndsOnDiscs : public Extraction, public ::testing::WithParamInterface<DiscRow> {};
 
 TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
-    const std::vector<TrackSpec>& specs = GetParam().second;
+    const std::vector<TrackSpec>& specs = GetParam().specs;
     disc = build_disc(space.images(), "disc", specs);
     for (const char* program : {kPalvane, kTremick}) {
-        program_test::ProgramRun result = run(program);
+        program_test::ProgramRun result = run(program, GetParam().options);
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_EQ(result.out.find(':'), std::string::npos) << "nothing to report:\n" << result.out;
     }
@@ -86,11 +103,34 @@ TEST_P(TrackEndsOnDiscs, FilesHoldTheirTracksExactly) {
         const std::size_t header = audio ? 44 : 0;
         EXPECT_TRUE(ours.substr(header) == theirs.substr(header, ours.size() - header)) << name;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), std::ssize(disc.tracks)) << "a file per track";
+    const bool hidden = specs[0].kind == kAudio && specs[0].index0_sectors > 0;
+    if (hidden) expect_file("00.wav", 0, disc.tracks[0].start);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), std::ssize(disc.tracks) + hidden) << "a file per track";
 }
 
 INSTANTIATE_TEST_SUITE_P(Discs, TrackEndsOnDiscs, ::testing::ValuesIn(kDiscs),
-                         [](const auto& param) { return std::string(param.param.first); });
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// Without a full table of contents the track before the last session still ends at its lead-out;
+// the track before the second of three sessions runs through the gap, whose sectors are unreadable.
+TEST_F(Extraction, ThreeSessionsWithoutAFullToc) {
+    disc = build_disc(space.images(), "disc", kThreeSessions);
+    const std::string printed = run(kPalvane, "?fulltoc=none").out;
+    EXPECT_NE(printed.find("\nTrack 01: 11400 sectors could not be read (LBA 300 to 11699); they are zero in 01.wav.\n"
+                           "Reading Track 02"), std::string::npos) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), ':'), 1) << printed;
+    expect_file("01.wav", 0, disc.tracks[1].start);
+    expect_file("02.wav", disc.tracks[1].start, disc.tracks[1].end);
+}
+
+// Sectors before track 1 that the drive refuses cost no file and one line.
+TEST_F(Extraction, RefusedSectorsBeforeTrackOne) {
+    disc = build_disc(space.images(), "disc", {{kAudio, 100, 40}});
+    EXPECT_TRUE(run(kPalvane, "?bad=0-39").out.starts_with(
+        "Track 00: the sectors before track 1 could not be read (LBA 0); 00.wav was not written.\n"
+        "Reading Track 01 ( remainder 2 ).\n"));
+    EXPECT_FALSE(fs::exists(out / "00.wav"));
+}
 
 // A sector the drive cannot read is zero in the file and reported after the track (256 and 257 lie
 // in two chunks); one that reads on the retry is neither. A track's last sectors that the drive

@@ -28,7 +28,8 @@ std::uint8_t data_area[2048];
 
 // Without a usable full table: format 1 names track 5 as the first track of the last session.
 const Bytes kSessionInfo = {0, 10, 1, 3, 0, 0x14, 5, 0, 0, 0, 0x53, 0xFC};
-const Ends kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 11400, 22000};
+const Ends kFallbackEnds = {1000 - 225, 13000, 14000, 21500 - 6900, 22000};
+const Ends kFullTocEnds = {1000 - 225, 1600, 14000, 14600, 22000};
 
 // A descriptor: session, ADR 1 with the control nibble, TNO 0, the point, then PMIN:PSEC:PFRAME.
 Bytes point(std::uint8_t session, std::uint8_t control, std::uint8_t point, std::int32_t lba) {
@@ -48,6 +49,14 @@ const Bytes kFullToc = [] {
     return reply;
 }();
 
+// The reply with its track points and times in BCD, as some drives give it.
+Bytes in_bcd(Bytes reply) {
+    for (std::size_t at = 4; at + 11 <= reply.size(); at += 11)
+        for (std::size_t i : {3, 8, 9, 10})
+            if (i != 3 || reply[at + 3] < 0xA0) reply[at + i] = std::uint8_t(reply[at + i] / 10 * 6 + reply[at + i]);
+    return reply;
+}
+
 Ends ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
     full_toc_reply = std::move(full_toc);
     session_info_reply = std::move(session_info);
@@ -57,8 +66,15 @@ Ends ends(Bytes full_toc, Bytes session_info = kSessionInfo) {
 }
 
 TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
-    EXPECT_EQ(ends(kFullToc), (Ends{1000 - 225, 1600, 14000, 14600, 22000}));
+    EXPECT_EQ(ends(kFullToc), kFullTocEnds);
+    EXPECT_EQ(ends(in_bcd(kFullToc)), kFullTocEnds);
     EXPECT_EQ(ends({}), kFallbackEnds);
+    // Session information that puts the last session's start (as the second's) before track 4 has
+    // begun: track 4 runs to track 5, and the caller is told.
+    EXPECT_EQ(ends({}, {0, 10, 1, 2, 0, 0x14, 5, 0, 0, 0, 0x53, 0xFC}), (Ends{1000 - 225, 13000, 14000, 21500, 22000}));
+    bool no_usable_sessions = false;
+    track_end(4, &no_usable_sessions);
+    EXPECT_TRUE(no_usable_sessions);
     // Session information refused, or with the last session's start off the disc (LBA -150,
     // 100:00:00): 225 sectors before every data track.
     for (const Bytes& info : {Bytes{}, Bytes{0, 10, 1, 3, 0, 0x14, 5, 0, 0xFF, 0xFF, 0xFF, 0x6A},
@@ -66,7 +82,8 @@ TEST(TrackEnd, FromTheFullTocElseFromTheSessionInformation) {
         EXPECT_EQ(ends({}, info), (Ends{1000 - 225, 13000, 14000, 21500 - 225, 22000}));
 }
 
-// Each row spoils one byte of the reply, which one of the parser's checks must refuse.
+// Each row spoils one byte of the reply, in binary or in BCD, which one of the parser's checks must
+// refuse either way.
 TEST(TrackEnd, HostileFullTocIsRefused) {
     // The offset of a byte of descriptor d (from 0); descriptor 7 is track 3's.
     const auto in = [](int d, int byte) { return std::size_t(4 + 11 * d + byte); };
@@ -84,11 +101,11 @@ TEST(TrackEnd, HostileFullTocIsRefused) {
         {"lead-out before its last track", in(6, 9), 0},
         {"lead-out after the next session", in(2, 8), 3},
     };
-    for (const auto& [what, at, value] : cases) {
-        Bytes reply = kFullToc;
-        reply[at] = value;
-        EXPECT_EQ(ends(reply), kFallbackEnds) << what;
-    }
+    for (const auto& [what, at, value] : cases)
+        for (Bytes reply : {kFullToc, in_bcd(kFullToc)}) {
+            reply[at] = value;
+            EXPECT_EQ(ends(reply), kFallbackEnds) << what;
+        }
 }
 
 // tremick's READ(10) reaches the drive at its own LUN.

@@ -49,21 +49,24 @@ void check_table(const Bytes& toc) {
     }
 }
 
-// Whether a full table of contents that the library used names lba as a session's lead-out.
+// Whether a full table of contents that the library used names lba as a session's lead-out, its
+// times read as binary or as BCD.
 bool names_lead_out(const Bytes& full_toc, std::int32_t lba) {
     const std::size_t end = std::min<std::size_t>(full_toc.size(), (full_toc[0] << 8 | full_toc[1]) + 2u);
     for (std::size_t d = 4; d + 11 <= end; d += 11)
-        if (full_toc[d + 1] >> 4 == 1 && full_toc[d + 3] == 0xA2 &&
-            msf_lba(full_toc[d + 8], full_toc[d + 9], full_toc[d + 10]) == lba)
-            return true;
+        for (const bool bcd : {false, true}) {
+            const auto n = [&](std::size_t i) { return full_toc[d + i] - (bcd ? full_toc[d + i] / 16 * 6u : 0u); };
+            if (full_toc[d + 1] >> 4 == 1 && full_toc[d + 3] == 0xA2 && msf_lba(n(8), n(9), n(10)) == lba) return true;
+        }
     return false;
 }
 
-// Without a usable full table, an audio track before a data track ends 225 sectors early, or a
-// session gap early when the session information names the data track as the first of a later
-// session; any other track at the next. With one, a track ends at the next track, 225 sectors
-// short of a data track after an audio track, or at a lead-out the table names between its start
-// and the next track's.
+// Without a usable full table, a track before the track the session information names as the
+// first of a later session ends a session gap early (11400 before the second session, 6900
+// before a later one), or at the next track when that is not after its start; an audio track
+// before a data track ends 225 sectors early; any other track at the next. With one, a track ends
+// at the next track, 225 sectors short of a data track after an audio track, or at a lead-out the
+// table names between its start and the next track's.
 void check_track_ends(const Bytes& info, const Bytes& full_toc) {
     const bool sound = (info[0] << 8 | info[1]) >= 10 && be32(info, 8) >= 0 && be32(info, 8) < 449850;
     for (int track = 1; track <= CDIF_GetLastTrack(); ++track) {
@@ -72,11 +75,13 @@ void check_track_ends(const Bytes& info, const Bytes& full_toc) {
         const std::int32_t next_start = track_record_lba(next);
         const bool before_data = track_list.records[track].audio == 1 && next.number != 0 && next.audio == 0;
         const std::int32_t end = track_end(track);
-        const bool later_session = sound && info[3] > info[2] && info[6] == next.number;
+        const bool later_session = sound && info[3] > info[2] && info[6] == next.number && next.number != 0;
+        const std::int32_t gap_end = next_start - (info[3] == 2 ? 11400 : 6900);
         FUZZ_CHECK(session_table.known
                        ? end == next_start || (before_data && end == next_start - 225) ||
                              (end > start && end < next_start && names_lead_out(full_toc, end))
-                       : end == next_start - (before_data ? (later_session ? 11400 : 225) : 0));
+                   : later_session ? end == (gap_end > start ? gap_end : next_start)
+                                   : end == next_start - (before_data ? 225 : 0));
     }
 }
 

@@ -26,5 +26,4 @@ exec chroot "$root" /bin/sh -c 'cd "\$0" 2>/dev/null || cd /; exec "\$@"' "\$PWD
 EOF
 done
 chmod +x "$bin"/*
-# Debian's Wine loads some DLLs (zlib1.dll, which user32.dll needs) from the MinGW folder.
-PATH=$bin:$PATH WINEDLLPATH=/usr/i686-w64-mingw32/lib "$@"
+PATH=$bin:$PATH "$@"

@@ -50,6 +50,13 @@ debs=("$work"/cache/archives/*.deb)
 for deb in "${debs[@]}"; do
     dpkg-deb -x "$deb" "$work/root" || { echo "wine root: cannot unpack $deb" >&2; exit 1; }
 done
+# The one step of the packages' configuration that Wine needs: it loads zlib1.dll (which
+# user32.dll imports) only from its own folder and only as a builtin DLL, which it knows by a
+# signature in the 32 bytes after the DOS header.
+zlib=$work/root/usr/i686-w64-mingw32/lib/zlib1.dll
+{ head -c 64 "$zlib" && printf 'Wine builtin DLL' && head -c 16 /dev/zero && tail -c +97 "$zlib"; } \
+    >"$work/root/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" ||
+    { echo "wine root: cannot make zlib1.dll a builtin DLL" >&2; exit 1; }
 # Mount points for the system the root is entered from, and the one user Wine runs as.
 mkdir -p "$work"/root/{proc,sys,dev,tmp,root,run}
 printf 'root:x:0:0:root:/root:/bin/sh\n' >"$work/root/etc/passwd"

@@ -215,8 +215,9 @@ std::optional<CueError> Parser::index(const std::vector<std::string>& words) {
                            sheet_.files.back().type == FileType::wave ? "WAVE" : "FLAC", " file ",
                            quoted(sheet_.files.back().name), " cannot hold"}));
     if (auto failed = msf(words[2], point.frame)) return failed;
-    // Within a file, a track's indexes rise, and so do the tracks' INDEX 01; other indexes may
-    // lie before another track's (rippers write such sheets), and the layout passes them over.
+    // Within a file, a track's indexes rise, and so do the tracks' INDEX 01. Others may lie before
+    // another track's (rippers write such sheets): the layout is cut at INDEX 01 only, and at
+    // INDEX 00 where that is sound.
     auto lies_after = [&](const CueIndex& before) { return before.file != point.file || point.frame > before.frame; };
     if (!track.indexes.empty() && !lies_after(track.indexes.back()))
         return error(join({"INDEX ", two_digits(point.number), " does not lie after the track's INDEX ",

@@ -144,7 +144,8 @@ TEST_F(Extraction, OutputOfARunWithFilesThatCannotBeWritten) {
 
 // A WAVE file as rippers write one, with other chunks around its samples (one of odd length), named
 // in the sheet in another case: palvane gives the samples back. So it does from a FLAC file of
-// them, named as a WAVE file, that holds two tracks.
+// them that holds two tracks, named as a WAVE file by the ripper's drive path, track 2's INDEX 00
+// before track 1's INDEX 02.
 TEST_F(Extraction, SheetOfAWaveOrFlacFileGivesItsSamplesBack) {
     disc = build_disc(space.images(), "disc", {{kAudio, 300}});
     const std::string samples = program_test::read_file(space.images() / "disc.bin");
@@ -160,7 +161,8 @@ TEST_F(Extraction, SheetOfAWaveOrFlacFileGivesItsSamplesBack) {
                              " && flac -s --force-raw-format --endian=little --sign=signed --channels=2 --bps=16"
                              " --sample-rate=44100 -o rip.flac disc.bin && rm disc.bin";
     ASSERT_EQ(std::system(flac.c_str()), 0);
-    std::ofstream(disc.cue) << "FILE rip.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:47\n";
+    std::ofstream(disc.cue) << "FILE \"D:\\Rips\\Album\\rip.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                               "INDEX 02 00:01:40\nTRACK 02 AUDIO\nINDEX 00 00:01:30\nINDEX 01 00:01:47\n";
     EXPECT_EQ(run(kPalvane).err, "");
     expect_file("01.wav", 0, 122);
     expect_file("02.wav", 122, 300);

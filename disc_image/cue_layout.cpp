@@ -41,10 +41,10 @@ private:
 };
 
 // Cuts every file at its index points into runs, each belonging to the track whose point begins
-// it. The owner of a file's leading sectors (those before its first index point) is carried
-// across files: they are the pregap of the track that point opens when that track's first index
-// lies in this file; otherwise they continue the track that ran at the end of the previous file
-// (a track whose INDEX 00 lay there). A run marked starts_track begins at its track's INDEX 01.
+// it. The owner of a file's leading sectors (those before its first cut) is carried across files:
+// they are the pregap of the track that cut opens when it is that track's first; otherwise they
+// continue the track that ran at the end of the previous file (a track whose INDEX 00 lay there).
+// A run marked starts_track begins at its track's INDEX 01.
 std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& sizes) {
     struct Point {
         std::size_t track;
@@ -71,7 +71,7 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
     bool owner_starts = false;
     for (std::size_t f = 0; f < points.size(); ++f) {
         int file = static_cast<int>(f);
-        // A file without cuts continues the track that ran at the end of the previous one.
+        // A file without cuts (only indexes above 01) goes on with the track that ran before it.
         if (!points[f].empty() && first_file[points[f].front().track] == file) {
             owner = points[f].front().track;
             owner_starts = false;

@@ -59,7 +59,8 @@ int CDIF_ReadTOC() {
         if (!CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb, sizeof cdb))
             continue;
         read = reply_is_sound(reply);
-        // The table is indexed by track number from 1, so such a reply never is.
+        // A reply whose first track is not 1 is never sound (the table is indexed by track number
+        // from 1); the number is kept for the programs to name.
         if (!read && reply[2] > 1 && reply[2] <= reply[3] && reply[3] <= kMaxTracks) refused_first_track = reply[2];
     }
     if (!read) return 0;

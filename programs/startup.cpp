@@ -22,8 +22,8 @@ int start_up() {
     platform::GetVersionExA(&version);
     aspi_flag = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 0;
     const int started = CDIF_Init(idle_callback);
-    // Without a table the programs write nothing; a disc numbered from another track is the one
-    // case the user could not tell from an empty drive.
+    // Without a table the programs write nothing, and say nothing of an empty drive: a disc
+    // numbered from another track would look the same.
     if (CDIF_GetLastTrack() == 0 && refused_first_track != 0)
         std::fprintf(stderr, "The disc's first track is %d, not 1: discs whose tracks are not numbered from 1 cannot be read.\n",
                      refused_first_track);

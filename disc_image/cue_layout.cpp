@@ -41,10 +41,10 @@ private:
 };
 
 // Cuts every file at its index points into runs, each belonging to the track whose point begins
-// it. The owner of a file's leading sectors (those before its first index point) is carried
-// across files: they are the pregap of the track that point opens when that track's first index
-// lies in this file; otherwise they continue the track that ran at the end of the previous file
-// (a track whose INDEX 00 lay there). A run marked starts_track begins at its track's INDEX 01.
+// it. The owner of a file's leading sectors (those before its first cut) is carried across files:
+// they are the pregap of the track that cut opens when it is that track's first; otherwise they
+// continue the track that ran at the end of the previous file (a track whose INDEX 00 lay there).
+// A run marked starts_track begins at its track's INDEX 01.
 std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& sizes) {
     struct Point {
         std::size_t track;
@@ -52,19 +52,28 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
         int line;
         bool is_start;
     };
+    // The cuts are each track's INDEX 01, and its INDEX 00 where that lies after the previous
+    // track's INDEX 01 or in another file: in each file they rise. The other indexes mark
+    // nothing that the drive serves, and the sheet may place them against other tracks.
     std::vector<std::vector<Point>> points(sheet_.files.size());
+    std::vector<int> first_file(sheet_.tracks.size(), -1);  // where each track's first cut lies
     for (std::size_t t = 0; t < sheet_.tracks.size(); ++t)
-        for (const CueIndex& index : sheet_.tracks[t].indexes)
+        for (const CueIndex& index : sheet_.tracks[t].indexes) {
+            const CueIndex* previous = t > 0 ? &start_of(sheet_.tracks[t - 1]) : nullptr;
+            if (index.number > 1 ||
+                (index.number == 0 && previous && previous->file == index.file && previous->frame >= index.frame))
+                continue;
             points[index.file].push_back({t, index.frame, index.line, index.number == 1});
+            if (first_file[t] < 0) first_file[t] = index.file;
+        }
 
     std::size_t owner = 0;
     bool owner_starts = false;
     for (std::size_t f = 0; f < points.size(); ++f) {
         int file = static_cast<int>(f);
-        if (points[f].empty()) return error(sheet_.files[f].line, "FILE without any INDEX");
-        const std::size_t opened = points[f].front().track;
-        if (sheet_.tracks[opened].indexes.front().file == file) {
-            owner = opened;
+        // A file without cuts (only indexes above 01) goes on with the track that ran before it.
+        if (!points[f].empty() && first_file[points[f].front().track] == file) {
+            owner = points[f].front().track;
             owner_starts = false;
         }
         std::uint64_t cursor = 0;
@@ -85,7 +94,9 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
         if (rest % sector_size(owner) != 0)
             return error(sheet_.files[f].line, join({file_name(file), " does not end on a whole ",
                                                          std::to_string(sector_size(owner)), "-byte sector"}));
-        if (rest == 0) return error(points[f].back().line, join({file_name(file), " is shorter than its tracks"}));
+        if (rest == 0)
+            return error(points[f].empty() ? sheet_.files[f].line : points[f].back().line,
+                         join({file_name(file), " is shorter than its tracks"}));
         if (rest / sector_size(owner) > static_cast<std::uint64_t>(kMaxLeadOut))
             return error(sheet_.files[f].line, join({file_name(file), " is larger than a CD holds"}));
         runs_.push_back({owner, file, cursor, static_cast<std::int64_t>(rest / sector_size(owner)), owner_starts});

@@ -61,6 +61,8 @@ bool parse_number(std::string_view text, int max, int& value) {
     return true;
 }
 
+std::string two_digits(int number) { return join({number < 10 ? "0" : "", std::to_string(number)}); }
+
 class Parser {
 public:
     std::variant<CueSheet, CueError> run(std::string_view text);
@@ -81,7 +83,7 @@ private:
     int line_ = 0;
     int next_session_ = 1;
     bool postgap_seen_ = false;
-    std::vector<std::int32_t> last_frame_;  // per file: the last index position, -1 before any
+    std::vector<bool> file_indexed_;  // per file: an INDEX lies in it
 };
 
 std::variant<CueSheet, CueError> Parser::run(std::string_view text) {
@@ -108,7 +110,7 @@ std::variant<CueSheet, CueError> Parser::run(std::string_view text) {
     if (sheet_.tracks.empty()) return error("no TRACK in the cue sheet");
     if (auto failed = finish_track()) return *failed;
     for (std::size_t i = 0; i < sheet_.files.size(); ++i)
-        if (last_frame_[i] < 0) return CueError{sheet_.files[i].line, "FILE without any INDEX"};
+        if (!file_indexed_[i]) return CueError{sheet_.files[i].line, "FILE without any INDEX"};
     return std::move(sheet_);
 }
 
@@ -129,11 +131,15 @@ std::optional<CueError> Parser::command(const std::vector<std::string>& words) {
 std::optional<CueError> Parser::file(const std::vector<std::string>& words) {
     if (words.size() != 3) return error("FILE needs a name and a type");
     std::string type = upper(words[2]);
-    if (type != "BINARY" && type != "WAVE")
-        return error(join({"file type ", quoted(words[2]), " is not supported (only BINARY and WAVE files are read)"}));
+    if (type != "BINARY" && type != "WAVE" && type != "FLAC")
+        return error(join({"file type ", quoted(words[2]), " is not supported (only BINARY, WAVE and FLAC files are read)"}));
     if (words[1].empty()) return error("FILE with an empty name");
-    sheet_.files.push_back({words[1], type == "WAVE" ? FileType::wave : FileType::binary, line_});
-    last_frame_.push_back(-1);
+    // Rippers write FLAC files into sheets as WAVE files: the name says what to decode.
+    FileType kind = type == "FLAC" || ascii_lower(words[1]).ends_with(".flac") ? FileType::flac
+                    : type == "WAVE"                                           ? FileType::wave
+                                                                               : FileType::binary;
+    sheet_.files.push_back({words[1], kind, line_});
+    file_indexed_.push_back(false);
     return std::nullopt;
 }
 
@@ -203,14 +209,25 @@ std::optional<CueError> Parser::index(const std::vector<std::string>& words) {
     if (expected < 0 ? point.number > 1 : point.number != expected)
         return error(join({"INDEX ", std::to_string(point.number), " out of order in track ", std::to_string(track.number)}));
     // Every track that owns sectors of a file has an index point in it (see the layout), so this
-    // keeps data tracks out of WAVE files.
-    if (track.mode != TrackMode::audio && sheet_.files.back().type == FileType::wave)
-        return error(join({"track ", std::to_string(track.number), " is a data track, which WAVE file ",
+    // keeps data tracks out of WAVE and FLAC files.
+    if (track.mode != TrackMode::audio && sheet_.files.back().type != FileType::binary)
+        return error(join({"track ", std::to_string(track.number), " is a data track, which ",
+                           sheet_.files.back().type == FileType::wave ? "WAVE" : "FLAC", " file ",
                            quoted(sheet_.files.back().name), " cannot hold"}));
     if (auto failed = msf(words[2], point.frame)) return failed;
-    std::int32_t& last = last_frame_.back();
-    if (point.frame <= last) return error(join({"INDEX ", std::to_string(point.number), " does not lie after the INDEX before it"}));
-    last = point.frame;
+    // Within a file, a track's indexes rise, and so do the tracks' INDEX 01. Others may lie before
+    // another track's (rippers write such sheets): the layout is cut at INDEX 01 only, and at
+    // INDEX 00 where that is sound.
+    auto lies_after = [&](const CueIndex& before) { return before.file != point.file || point.frame > before.frame; };
+    if (!track.indexes.empty() && !lies_after(track.indexes.back()))
+        return error(join({"INDEX ", two_digits(point.number), " does not lie after the track's INDEX ",
+                           two_digits(track.indexes.back().number)}));
+    if (point.number == 1 && sheet_.tracks.size() > 1) {
+        const CueTrack& previous = sheet_.tracks[sheet_.tracks.size() - 2];
+        if (!lies_after(start_of(previous)))
+            return error(join({"INDEX 01 does not lie after the INDEX 01 of track ", std::to_string(previous.number)}));
+    }
+    file_indexed_.back() = true;
     track.indexes.push_back(point);
     return std::nullopt;
 }
@@ -260,6 +277,10 @@ std::optional<CueError> Parser::remark(const std::vector<std::string>& words) {
 }
 
 }  // namespace
+
+const CueIndex& start_of(const CueTrack& track) {
+    return *std::find_if(track.indexes.begin(), track.indexes.end(), [](const CueIndex& i) { return i.number == 1; });
+}
 
 std::variant<CueSheet, CueError> parse_cue_sheet(std::string_view text) { return Parser().run(text); }
 

@@ -26,17 +26,24 @@ struct CueTrack {
     int session = 1;
     std::int32_t pregap = 0;  // sectors, not in the file
     std::int32_t postgap = 0;
-    std::vector<CueIndex> indexes;  // in order; INDEX 01 is always present
+    // In order, INDEX 01 always among them. Within a file each lies after the one before it, and
+    // INDEX 01 after the previous track's INDEX 01; INDEX 00 and those above 01 may lie before
+    // other tracks' indexes.
+    std::vector<CueIndex> indexes;
     int line = 0;
 };
 
-enum class FileType { binary, wave };
+// flac: a FLAC file of CD audio, named by the FLAC type or by a ".flac" name of any type.
+enum class FileType { binary, wave, flac };
 
 struct CueFile {
     std::string name;         // as written in the sheet
     FileType type = FileType::binary;
     int line = 0;
 };
+
+// The track's INDEX 01, which a parsed sheet's tracks always have.
+const CueIndex& start_of(const CueTrack& track);
 
 struct CueSheet {
     std::vector<CueFile> files;

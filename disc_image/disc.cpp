@@ -24,6 +24,35 @@ std::vector<std::filesystem::path> same_name_any_case(const std::filesystem::pat
     return matches;
 }
 
+// The file a FILE entry names, or why there is none. A backslash separates folders, as on
+// Windows. A path that does not exist as written stands for the one file in its folder whose name
+// differs from it only in case; failing that, for its last component in the sheet's folder: sheets
+// name the ripper's folder, or its drive, which did not travel with them.
+std::variant<std::filesystem::path, std::string> locate(const std::filesystem::path& sheet, const std::string& written) {
+    std::string portable = written;
+    std::replace(portable.begin(), portable.end(), '\\', '/');
+    const std::filesystem::path name(portable), folder = sheet.parent_path();
+    std::vector<std::filesystem::path> tried = {name.is_absolute() ? name : folder / name};
+    if (name.has_parent_path() && name.has_filename()) tried.push_back(folder / name.filename());
+    for (const std::filesystem::path& candidate : tried) {
+        std::error_code code;
+        if (std::filesystem::exists(std::filesystem::symlink_status(candidate, code))) return candidate;
+        const std::vector<std::filesystem::path> matches = same_name_any_case(candidate);
+        if (matches.size() == 1) return matches.front();
+        if (matches.size() > 1) {
+            std::string message = join({"cannot open ", quoted(candidate.string(), std::string::npos),
+                                        "; names that differ from it only in case:"});
+            for (const auto& match : matches) message += join({" ", quoted(std::string_view(match.filename().string()))});
+            return message;
+        }
+    }
+    // Opening it says why a plain name cannot be had.
+    if (tried.size() == 1) return tried.front();
+    return join({"cannot open ", quoted(written, std::string::npos), ": not found as written, nor as ",
+                 quoted(name.filename().string(), std::string::npos), " in ",
+                 quoted(folder.empty() ? "." : folder.string(), std::string::npos)});
+}
+
 Expected<Disc> load_cue(const std::filesystem::path& path) {
     // Checked before opening: opening a FIFO, say, would wait for a writer.
     std::error_code code;
@@ -46,20 +75,11 @@ Expected<Disc> load_cue(const std::filesystem::path& path) {
     ImageFiles files;
     std::vector<std::uint64_t> sizes;
     for (const CueFile& entry : sheet.files) {
-        // Relative names are taken from the cue sheet's folder; a name that does not exist as
-        // written stands for the one file whose name differs from it only in case.
-        std::filesystem::path name(entry.name);
-        std::filesystem::path resolved = name.is_absolute() ? name : path.parent_path() / name;
-        std::vector<std::filesystem::path> matches;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(resolved, code))) matches = same_name_any_case(resolved);
-        if (matches.size() == 1) resolved = matches.front();
-        if (auto message = files.open(resolved)) {
-            if (matches.size() > 1) {
-                *message += "; names that differ from it only in case:";
-                for (const auto& match : matches) *message += join({" ", quoted(std::string_view(match.filename().string()))});
-            }
+        auto located = locate(path, entry.name);
+        if (auto* why = std::get_if<std::string>(&located)) return ImageError{path.string(), entry.line, *why};
+        const std::filesystem::path& resolved = std::get<std::filesystem::path>(located);
+        if (auto message = entry.type == FileType::flac ? files.open_flac(resolved) : files.open(resolved))
             return ImageError{path.string(), entry.line, *message};
-        }
         const std::size_t file = files.count() - 1;
         if (entry.type == FileType::wave) {
             auto samples = find_wave_data(

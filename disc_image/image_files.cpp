@@ -8,16 +8,35 @@
 
 namespace disc_image {
 
-std::optional<std::string> ImageFiles::open(const std::filesystem::path& path) {
-    // Checked before opening: opening a FIFO, say, would wait for a writer.
+namespace {
+
+// Checked before opening: opening a FIFO, say, would wait for a writer.
+std::optional<std::string> not_regular(const std::filesystem::path& path) {
     std::error_code code;
-    if (!std::filesystem::is_regular_file(path, code))
-        return join({"cannot open ", quoted(path.string(), std::string::npos), ": ", code ? code.message() : "not a regular file"});
+    if (std::filesystem::is_regular_file(path, code)) return std::nullopt;
+    return join({"cannot open ", quoted(path.string(), std::string::npos), ": ", code ? code.message() : "not a regular file"});
+}
+
+}  // namespace
+
+std::optional<std::string> ImageFiles::open_flac(const std::filesystem::path& path) {
+    if (auto failed = not_regular(path)) return failed;
+    auto opened = FlacFile::open(path);
+    if (auto* why = std::get_if<std::string>(&opened)) return join({quoted(path.string(), std::string::npos), " ", *why});
+    auto& flac = std::get<std::unique_ptr<FlacFile>>(opened);
+    const std::uint64_t size = flac->size();
+    files_.push_back({nullptr, std::move(flac), size});
+    return std::nullopt;
+}
+
+std::optional<std::string> ImageFiles::open(const std::filesystem::path& path) {
+    if (auto failed = not_regular(path)) return failed;
+    std::error_code code;
     std::uint64_t size = std::filesystem::file_size(path, code);
     auto stream = std::make_unique<std::ifstream>(path, std::ios::binary);
     if (code || !stream->is_open()) return join({"cannot open ", quoted(path.string(), std::string::npos)});
     if (size == 0) return join({quoted(path.string(), std::string::npos), " is empty"});
-    files_.push_back({std::move(stream), size});
+    files_.push_back({std::move(stream), nullptr, size});
     return std::nullopt;
 }
 
@@ -31,14 +50,21 @@ bool ImageFiles::fill_window(std::size_t file, std::uint64_t offset) {
     window_bytes_ = 0;
     if (offset >= files_[file].size) return false;
     window_.resize(kWindowSize);
-    std::ifstream& stream = *files_[file].stream;
-    stream.clear();
-    stream.seekg(static_cast<std::streamoff>(files_[file].base + offset));
-    auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(kWindowSize, files_[file].size - offset));
-    stream.read(reinterpret_cast<char*>(window_.data()), wanted);
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, files_[file].size - offset));
+    const std::uint64_t at = files_[file].base + offset;
+    std::size_t got = 0;
+    if (files_[file].flac) {
+        got = files_[file].flac->read(at, std::span(window_).first(wanted));
+    } else {
+        std::ifstream& stream = *files_[file].stream;
+        stream.clear();
+        stream.seekg(static_cast<std::streamoff>(at));
+        stream.read(reinterpret_cast<char*>(window_.data()), static_cast<std::streamsize>(wanted));
+        got = static_cast<std::size_t>(stream.gcount());
+    }
     window_file_ = file;
     window_offset_ = offset;
-    window_bytes_ = static_cast<std::size_t>(stream.gcount());
+    window_bytes_ = got;
     return window_bytes_ > 0;
 }
 

@@ -1,6 +1,7 @@
 // The files of a disc image, read through one window of consecutive bytes: a run of sector reads
-// through a file costs one system call per window rather than one per sector, and the memory
-// used is one window whatever the number and size of the files.
+// through a file costs one system call (or, for a FLAC file, one decoding run) per window rather
+// than one per sector, and the memory used is one window whatever the number and size of the
+// files.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "flac_file.h"
+
 namespace disc_image {
 
 class ImageFiles {
@@ -23,6 +26,8 @@ public:
     // Opens a regular, non-empty file and gives it the next index (0, 1, ...); otherwise says
     // what is wrong, in words for an error message.
     std::optional<std::string> open(const std::filesystem::path& path);
+    // The same for a FLAC file, whose bytes are its decoded samples.
+    std::optional<std::string> open_flac(const std::filesystem::path& path);
 
     // Narrows a file to length bytes from offset (a WAVE file's samples): its offsets and size
     // count from there on. The span must lie within the file.
@@ -37,7 +42,8 @@ public:
 
 private:
     struct File {
-        std::unique_ptr<std::ifstream> stream;
+        std::unique_ptr<std::ifstream> stream;  // or, for a FLAC file, its decoder
+        std::unique_ptr<FlacFile> flac;
         std::uint64_t size;
         std::uint64_t base = 0;  // where offset 0 lies in the file on disk
     };

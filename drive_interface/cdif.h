@@ -51,6 +51,9 @@ extern AspiDevice selected_device;        // host adapter, target and LUN of the
 // The sense of the last command that failed; all zero when it brought none back (the call
 // itself failed). Commands that succeed leave it alone.
 extern CommandSense last_failure_sense;
+// The first track number of a READ TOC reply refused because it is not 1 (the table holds tracks
+// from 1 on), the last such reply's; 0 while there was none.
+extern int refused_first_track;
 
 // Supplied by each program.
 int use_aspi();                  // non-zero: send commands through the ASPI layer

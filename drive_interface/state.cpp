@@ -21,3 +21,4 @@ std::uint8_t* raw_sector_buffer = nullptr;
 std::uint8_t* data_sector_buffer = nullptr;
 AspiDevice selected_device = {};
 CommandSense last_failure_sense = {};
+int refused_first_track = 0;

@@ -56,9 +56,12 @@ int CDIF_ReadTOC() {
     const std::uint8_t cdb[10] = {0x43, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
     bool read = false;
     for (int attempt = 0; attempt < kReadAttempts && !read; ++attempt) {
-        read = CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb,
-                                sizeof cdb) &&
-               reply_is_sound(reply);
+        if (!CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb, sizeof cdb))
+            continue;
+        read = reply_is_sound(reply);
+        // A reply whose first track is not 1 is never sound (the table is indexed by track number
+        // from 1); the number is kept for the programs to name.
+        if (!read && reply[2] > 1 && reply[2] <= reply[3] && reply[3] <= kMaxTracks) refused_first_track = reply[2];
     }
     if (!read) return 0;
 

@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include <cstdio>
+
 #include "cdif.h"
 #include "platform.h"
 
@@ -19,5 +21,11 @@ int start_up() {
     // A failed query leaves the platform id at 0: not the Windows 9x family.
     platform::GetVersionExA(&version);
     aspi_flag = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 0;
-    return CDIF_Init(idle_callback);
+    const int started = CDIF_Init(idle_callback);
+    // Without a table the programs write nothing, and say nothing of an empty drive: a disc
+    // numbered from another track would look the same.
+    if (CDIF_GetLastTrack() == 0 && refused_first_track != 0)
+        std::fprintf(stderr, "The disc's first track is %d, not 1: discs whose tracks are not numbered from 1 cannot be read.\n",
+                     refused_first_track);
+    return started;
 }

@@ -8,9 +8,10 @@
 set -euo pipefail
 source "$(dirname "$0")/apt_retry.sh"
 
-packages=(cmake g++ make xorriso)
+packages=(cmake g++ make xorriso pkgconf libflac-dev)   # libFLAC decodes the FLAC files of cue sheets
 if [ "${1:-}" = all ]; then
   packages+=(
+    flac                                                 # encodes the FLAC files of the tests and the benchmark
     libgtest-dev libgmock-dev libbenchmark-dev           # unit tests and benchmarks
     clang libclang-rt-dev                                # the second compiler, its sanitizers and libFuzzer
     libcdio-utils bchunk                                 # independent references for the image tests

@@ -31,7 +31,7 @@ for program in "${programs[@]}"; do cp "$windows_build/programs/$program.exe" "$
 
 # --- The Debian package -----------------------------------------------------------------------
 mkdir -p "$package_build"
-{ cmake -S "$source_dir" -B "$package_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCDIF_WERROR=ON &&
+{ cmake -S "$source_dir" -B "$package_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCDIF_WERROR=ON -DCDIF_FLAC=ON &&
     cmake --build "$package_build" -j"${JOBS:-$(nproc)}" && (cd "$package_build" && cpack); } \
     >"$package_build.log" 2>&1 || abort "the Debian package does not build (see $package_build.log)"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$package_build/CPackConfig.cmake")
@@ -43,9 +43,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 check "Package" "$(field Package)" cdif-tools
 check "Version" "$(field Version)" "$version"
 check "Architecture" "$(field Architecture)" "$(dpkg --print-architecture)"
-# Dependencies computed from the binaries, a maintainer with an address, a section, and a
-# description that tells that images stand in for drives.
-[[ $(field Depends) == *"libc6 (>= "*"libstdc++6 (>= "* ]] && pass || fail "Depends: '$(field Depends)'"
+# Dependencies computed from the binaries (libFLAC's among them), a maintainer with an address, a
+# section, and a description that tells that images stand in for drives.
+[[ $(field Depends) == *"libc6 (>= "*"libflac"*"libstdc++6 (>= "* ]] && pass || fail "Depends: '$(field Depends)'"
 [[ $(field Maintainer) == ?*" <"*@*">" ]] && pass || fail "Maintainer: '$(field Maintainer)'"
 [ -n "$(field Section)" ] && pass || fail "no Section"
 grep -q 'images.*stand in for drives' <<<"$(field Description | tr '\n' ' ')" && pass ||

@@ -19,13 +19,31 @@ namespace {
 
 using Files = std::vector<std::pair<std::string, std::string>>;  // name and content of each file
 
+// A FLAC file to write: CD audio samples encoded by the flac command with these further options,
+// then cut after `keep` bytes.
+std::string flac(const std::string& samples, const std::string& options = "", std::size_t keep = 0) {
+    return "flac " + options + "|" + std::to_string(keep) + "|" + samples;
+}
+
 // A fresh folder for the images of one test, removed afterwards.
 struct TempDir : program_test::Workspace {
     std::filesystem::path operator/(const std::string& name) const { return images() / name; }
     void write(const Files& files) const {
         for (const auto& [name, content] : files) {
-            std::filesystem::create_directories((images() / name).parent_path());
-            std::ofstream(images() / name, std::ios::binary) << content;
+            const std::filesystem::path path = images() / name;
+            std::filesystem::create_directories(path.parent_path());
+            const bool encode = content.starts_with("flac ");
+            const std::size_t options = content.find('|'), keep = content.find('|', options + 1);
+            const std::filesystem::path raw = encode ? images() / "samples.raw" : path;
+            std::ofstream(raw, std::ios::binary) << (encode ? content.substr(keep + 1) : content);
+            if (!encode) continue;
+            const std::string command =
+                "flac -s -f --force-raw-format --endian=little --sign=signed --channels=2 --bps=16 --sample-rate=44100 " +
+                content.substr(5, options - 5) + " -o " + program_test::shell_quoted(path.string()) + " " +
+                program_test::shell_quoted(raw.string());
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            std::filesystem::remove(raw);
+            if (auto size = std::stoul(content.substr(options + 1, keep - options - 1))) std::filesystem::resize_file(path, size);
         }
     }
 };
@@ -273,11 +291,34 @@ const Image kImages[] = {
      {{1, 0, 0, 10}, {1, 10, 15, 21}, {1, 21, 24, 26}},
      {{9, 'd'}, {10, 'p'}, {14, 'p'}, {15, 's'}, {20, 's'}, {21, 'q'}, {23, 'q'}, {24, 't'}, {25, 't'}}},
     {"PlainIso", {{"plain.ISO", sectors(16, 'i', 2048)}}, {{1, 0, 0, 16}}, {{0, 'i'}, {15, 'i'}}},
+    // The rip's folder in the path, where the file lies; a drive path, whose file lies beside the sheet.
+    {"WindowsPathsInASubfolderOrBesideTheSheet",
+     {{"disc.cue", "FILE \"Album\\One.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                   "FILE \"D:\\Rips\\Album\\TWO.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"},
+      {"Album/One.bin", sectors(10, 'a')}, {"two.bin", sectors(5, 'b')}},
+     {{1, 0, 0, 10}, {1, 10, 10, 15}},
+     {{9, 'a'}, {10, 'b'}, {14, 'b'}}},
+    // Track 1's INDEX 02 lies in track 2's pregap; track 3's INDEX 00 before track 2's INDEX 01 is
+    // passed over; track 3 goes on into d.bin, which only its INDEX 02 names.
+    {"IndexesThatContradictOtherTracks",
+     {{"disc.cue", "FILE c.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 02 00:00:50\nTRACK 02 AUDIO\n"
+                   "INDEX 00 00:00:40\nINDEX 01 00:00:60\nTRACK 03 AUDIO\nINDEX 00 00:00:55\nINDEX 01 00:01:00\n"
+                   "FILE d.bin BINARY\nINDEX 02 00:00:02\n"},
+      {"c.bin", sectors(40, 'p') + sectors(35, 'q') + sectors(5, 'r')}, {"d.bin", sectors(4, 's')}},
+     {{1, 0, 0, 40}, {1, 40, 60, 75}, {1, 75, 75, 84}},
+     {{39, 'p'}, {40, 'q'}, {74, 'q'}, {75, 'r'}, {80, 's'}, {83, 's'}}},
+    {"FlacFilesNamedAsWaveOrByTheirType",
+     {{"disc.cue", "FILE a.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 00 00:00:10\n"
+                   "INDEX 01 00:00:12\nFILE b.FLAC FLAC\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n"},
+      {"a.flac", flac(sectors(10, 'f') + sectors(20, 'g'))}, {"b.FLAC", flac(sectors(3, 'h'))}},
+     {{1, 0, 0, 10}, {1, 10, 12, 30}, {1, 30, 30, 33}},
+     {{9, 'f'}, {10, 'g'}, {29, 'g'}, {30, 'h'}, {32, 'h'}}},
 };
 
 class CueLayout : public testing::TestWithParam<Image> {};
 
 TEST_P(CueLayout, TracksAndSectorsLieWhereTheSheetSays) {
+    if (!CDIF_HAVE_FLAC && std::string(GetParam().name).find("Flac") != std::string::npos) GTEST_SKIP() << "no libFLAC";
     TempDir dir;
     for (auto [name, content] : GetParam().files) {
         if (auto at = content.find('@'); at != std::string::npos) content.replace(at, 1, dir.images());
@@ -300,6 +341,21 @@ TEST_P(CueLayout, TracksAndSectorsLieWhereTheSheetSays) {
 INSTANTIATE_TEST_SUITE_P(Images, CueLayout, testing::ValuesIn(kImages),
                          [](const auto& row) { return row.param.name; });
 
+// A disc's bin as a FLAC file reads as the bin does, sector for sector, read from the end back to
+// the start: each read seeks, most into the middle of a frame, then decodes on.
+TEST(FlacImage, SectorsReadBackwardsAsTheSamplesHoldThem) {
+    if (!CDIF_HAVE_FLAC) GTEST_SKIP() << "no libFLAC";
+    TempDir dir;
+    const BuiltDisc disc = build_disc(dir.images(), "disc", {{TrackKind::audio, 150, 10}, {TrackKind::audio, 90}});
+    std::string sheet = program_test::read_file(disc.cue);
+    sheet.replace(sheet.find("disc.bin\" BINARY"), 16, "disc.flac\" WAVE");
+    dir.write({{"disc.cue", sheet}, {"disc.flac", flac(program_test::read_file(dir / "disc.bin"))}});
+    std::filesystem::remove(dir / "disc.bin");
+    auto drive = disc_image::EmulatedDrive::from_entry(disc.cue.string());
+    for (std::int32_t lba = disc.lead_out - 1; lba >= 0; --lba)
+        ASSERT_EQ(run(*drive, read_cd_cdb(lba, 1, 1, 0x10)).data, disc.audio_sector(lba)) << "LBA " << lba;
+}
+
 // Entries the drive cannot understand are refused, and only image names stand for emulated drives.
 TEST(DriveEntry, RefusedEntriesAndImageNames) {
     for (const char* wrong : {"x.cue?bad=", "x.cue?bad=5-3", "x.cue?bad=-1", "x.cue?flaky=5", "x.cue?",
@@ -317,7 +373,16 @@ const std::string kWaveSheet = "FILE d.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:
 const std::string kSamples = chunk("data", std::string(kRaw, 's'));
 const std::string kTwoSectors = riff_wave(fmt_chunk() + chunk("data", std::string(2 * kRaw, 's')));
 
+const std::string kFlacSheet = "FILE d.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+const char* const kNoFlac = "d.flac\" is a FLAC file, which this build cannot decode: it was built without libFLAC";
+const std::string kNoise = [] {  // samples that do not compress
+    std::string samples(20 * kRaw, '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<char>((i * 2654435761u) >> 13);
+    return samples;
+}();
+
 Files bin(std::size_t size) { return {{"d.bin", std::string(size, '\0')}}; }
+Files flac_file(const std::string& content) { return {{"d.flac", content}}; }
 Files wav(const std::string& content) { return {{"d.wav", content}}; }
 
 struct Malformed {
@@ -338,7 +403,10 @@ const Malformed kMalformed[] = {
     {"track_skipped", kHead + "INDEX 01 00:00:00\nTRACK 03 AUDIO\n", 4, "out of order"},
     {"track_100", kHead + "INDEX 01 00:00:00\nTRACK 100 AUDIO\n", 4, "out of range"},
     {"index_before_01", kHead + "INDEX 02 00:00:00\n", 3, "out of order"},
-    {"time_goes_back", kHead + "INDEX 01 00:00:05\nTRACK 02 AUDIO\nINDEX 01 00:00:04\n", 5, "after"},
+    {"time_goes_back", kHead + "INDEX 01 00:00:05\nTRACK 02 AUDIO\nINDEX 01 00:00:04\n", 5,
+     "INDEX 01 does not lie after the INDEX 01 of track 1"},
+    {"index_before_its_tracks", kHead + "INDEX 01 00:00:05\nINDEX 02 00:00:05\n", 4,
+     "INDEX 02 does not lie after the track's INDEX 01"},
     {"seconds_60", kHead + "INDEX 01 00:60:00\n", 3, "seconds out of range"},
     {"frames_75", kHead + "INDEX 01 00:00:75\n", 3, "frames out of range"},
     {"overflow", kHead + "INDEX 01 00:00:99999999999999999999\n", 3, "frames out of range"},
@@ -369,6 +437,14 @@ const Malformed kMalformed[] = {
      wav(kTwoSectors.substr(0, kTwoSectors.size() - kRaw))},
     {"data_track_in_wave", "FILE d.wav WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 3,
      "data track, which WAVE file \"d.wav\"", wav(kTwoSectors)},
+    {"data_track_in_flac", "FILE d.flac FLAC\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", 3, "data track, which FLAC file"},
+    {"wave_named_flac", kFlacSheet, 1, CDIF_HAVE_FLAC ? "d.flac\" is not a FLAC file" : kNoFlac, flac_file(kTwoSectors)},
+    {"flac_of_another_format", kFlacSheet, 1, CDIF_HAVE_FLAC ? "d.flac\" holds 1 channels of 16 bits at 48000 Hz" : kNoFlac,
+     flac_file(flac(kNoise, "--channels=1 --sample-rate=48000"))},
+    {"flac_cut_short", kFlacSheet, 1, CDIF_HAVE_FLAC ? "does not decode to its end: it is damaged or cut short" : kNoFlac,
+     flac_file(flac(kNoise, "", kNoise.size() / 2))},
+    {"windows_path_nowhere", "FILE \"D:\\Rips\\gone.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", 1,
+     "cannot open \"D:\\Rips\\gone.bin\": not found as written, nor as \"gone.bin\" in \"/"},
     {"empty_sheet_named__cue", "", 0, "the cue sheet is empty", bin(kRaw), ".cue"},
     {"sheet_over_1_MiB", std::string((1 << 20) + 1, '\n'), 0, "too large"},
     {"empty_iso", "", 0, "empty", {}, "d.iso"},

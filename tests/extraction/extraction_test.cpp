@@ -183,8 +183,10 @@ TEST_F(Extraction, OutputOfARunWithFilesThatCannotBeWritten) {
 }
 
 // A WAVE file as rippers write one, with other chunks around its samples (one of odd length), named
-// in the sheet in another case: palvane gives the samples back.
-TEST_F(Extraction, SheetOfAWaveFileGivesItsSamplesBack) {
+// in the sheet in another case: palvane gives the samples back. So it does from a FLAC file of
+// them that holds two tracks, named as a WAVE file by the ripper's drive path, track 2's INDEX 00
+// before track 1's INDEX 02.
+TEST_F(Extraction, SheetOfAWaveOrFlacFileGivesItsSamplesBack) {
     disc = build_disc(space.images(), "disc", {{kAudio, 300}});
     const std::string samples = program_test::read_file(space.images() / "disc.bin");
     std::ofstream(space.images() / "01 Song.WAV", std::ios::binary)
@@ -192,6 +194,33 @@ TEST_F(Extraction, SheetOfAWaveFileGivesItsSamplesBack) {
     std::ofstream(disc.cue) << "FILE \"01 song.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
     run(kPalvane);
     expect_file("01.wav", 0, 300);
+    if (!CDIF_HAVE_FLAC) return;
+
+    fs::remove(out / "01.wav");
+    const std::string flac = "cd " + program_test::shell_quoted(space.images().string()) +
+                             " && flac -s --force-raw-format --endian=little --sign=signed --channels=2 --bps=16"
+                             " --sample-rate=44100 -o rip.flac disc.bin && rm disc.bin";
+    ASSERT_EQ(std::system(flac.c_str()), 0);
+    std::ofstream(disc.cue) << "FILE \"D:\\Rips\\Album\\rip.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                               "INDEX 02 00:01:40\nTRACK 02 AUDIO\nINDEX 00 00:01:30\nINDEX 01 00:01:47\n";
+    EXPECT_EQ(run(kPalvane).err, "");
+    expect_file("01.wav", 0, 122);
+    expect_file("02.wav", 122, 300);
+}
+
+// A disc numbered from track 4, as a few are: every program says so in one line, and writes nothing.
+TEST_F(Extraction, DiscWhoseFirstTrackIsNotOne) {
+    disc = build_disc(space.images(), "disc", {{kAudio, 100}, {kData, 100}});
+    std::string sheet = program_test::read_file(disc.cue);
+    sheet.replace(sheet.find("TRACK 01"), 8, "TRACK 04").replace(sheet.find("TRACK 02"), 8, "TRACK 05");
+    std::ofstream(disc.cue) << sheet;
+    for (const char* program : {QUORLAN_PATH, kPalvane, kTremick}) {
+        program_test::ProgramRun result = run(program);
+        EXPECT_EQ(result.out + result.err,
+                  "The disc's first track is 4, not 1: discs whose tracks are not numbered from 1 cannot be read.\n");
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    EXPECT_TRUE(fs::is_empty(out));
 }
 
 }  // namespace

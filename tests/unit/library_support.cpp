@@ -217,4 +217,5 @@ void reset_library_state() {
     data_sector_buffer = nullptr;
     selected_device = {};
     last_failure_sense = {};
+    refused_first_track = 0;
 }

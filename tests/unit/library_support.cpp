@@ -1,5 +1,9 @@
 #include "library_support.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 namespace scripted {
 namespace {
 
@@ -133,7 +137,12 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* secur
                    DWORD flags, HANDLE template_file) {
     record("CreateFileA", name,
            {access, share_mode, number(security), disposition, flags, number(template_file)});
-    return scripted::fresh_handle();
+    auto& errors = state.script.open_errors;
+    const int error = errors.empty() ? 0 : errors.front();
+    if (!errors.empty()) errors.erase(errors.begin());
+    if (error == 0) return scripted::fresh_handle();
+    if (error != scripted::kNoReason) errno = error;
+    return INVALID_HANDLE_VALUE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -193,7 +202,23 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return milliseconds == INFINITE ? WAIT_FAILED : state.script.unfired_wait_result;
 }
 
-void Sleep(DWORD) {}
+void Sleep(DWORD milliseconds) { record("Sleep", {}, {milliseconds}); }
+
+// The files are the machine's own.
+int _stat(const char* path, FileStat* status) {
+    struct ::stat st;
+    if (::stat(path, &st) != 0) return -1;
+    status->st_size = st.st_size;
+    return 0;
+}
+
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD size) {
+    const std::string device = std::string("/dev/") + device_name[0];
+    if (device.size() + 2 > size) return 0;
+    std::memcpy(target, device.c_str(), device.size() + 1);
+    target[device.size() + 1] = '\0';
+    return static_cast<DWORD>(device.size() + 2);
+}
 
 }  // namespace platform
 
@@ -217,4 +242,9 @@ void reset_library_state() {
     data_sector_buffer = nullptr;
     selected_device = {};
     last_failure_sense = {};
+    drive_gone = kDriveThere;
+    drive_gone_error = 0;
+    drive_open_error = 0;
+    std::fill(std::begin(drive_outcomes), std::end(drive_outcomes), DriveOutcome{});
+    drives_tried = 0;
 }

@@ -120,6 +120,34 @@ TEST_F(Extraction, UnreadableSectorsAndTheNextTracksPregap) {
     expect_file("01.iso", 0, 225);
 }
 
+// A disc removed or changed mid-track is no bad sector: the program stops at once, no later sector
+// and no later track, the file keeps only what was read before (so it is not complete), one line
+// says so, and the next run writes the files whole.
+TEST_F(Extraction, DiscRemovedOrChangedMidTrack) {
+    disc = build_disc(space.images(), "disc", {{kData, 100}, {kAudio, 300}, {kAudio, 75}, {kData, 100}});
+    const BuiltDisc other = build_disc(space.images(), "other", {{kData, 100}, {kAudio, 300}});
+    const std::string drive = "D: (" + disc.cue.string();
+    const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+        {kTremick, "?eject=40", "01", "the disc was removed from " + drive + "?eject=40) at LBA 40; 01.iso"},
+        {kPalvane, "?swap=300:" + other.cue.string(), "02",
+         "the disc in " + drive + "?swap=300:" + other.cue.string() + ") was changed at LBA 300; 02.wav"},
+    };
+    for (const auto& [program, options, track, what] : cases) {
+        const std::string printed = run(program, options).out;
+        EXPECT_TRUE(printed.ends_with(" ).\nTrack " + track + ": " + what +
+                                      " is incomplete, and the next run writes it again.\n"))
+            << printed;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2) << "no later track";
+    EXPECT_EQ(fs::file_size(out / "01.iso"), 40u * 2048);
+    EXPECT_EQ(fs::file_size(out / "02.wav"), 44u + 200 * 2352);
+    run(kTremick);
+    run(kPalvane);
+    expect_file("01.iso", 0, 100);
+    expect_file("02.wav", 100, 400);
+    expect_file("04.iso", 475, 575);
+}
+
 // Progress lines, and files that cannot be created or written (in a chunk, or only when closed: a
 // header alone stays in the stream's buffer until then): each is reported, and the next track is
 // extracted.

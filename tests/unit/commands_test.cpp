@@ -2,6 +2,8 @@
 // retry with reopen on the pass-through path, what counts as success, the sense kept from a
 // failure) and CDIF_ReadTOC (its attempts, the replies it refuses). The read_toc fuzz target
 // checks the table and its MSF times against any reply; the program tests compare the listing.
+#include <cerrno>
+
 #include "library_support.h"
 
 int toc_listing_enabled = 0;  // as in the extraction programs
@@ -89,6 +91,57 @@ TEST_F(Transport, AspiSuccessIsStatusOneOnlyAndAFailureKeepsItsSense) {
             for (const auto& wait : calls_to("WaitForSingleObject")) EXPECT_EQ(wait.args[1], INFINITE);
             EXPECT_EQ(calls().back().function, "CloseHandle");
         }
+    }
+}
+
+// A disc or drive is gone by the sense of either attempt or by a reopen that fails for want of
+// the device (or for no reason given, as on Windows), kept even when the resend then succeeds,
+// which after a removal means another disc. Read errors, transport failures and a reopen refused
+// for rights are not. ASPI keeps the one attempt's sign alike.
+TEST_F(Transport, TheDiscOrDriveGoneIsKeptWhateverTheResendDoes) {
+    const Bytes not_present = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
+    const Bytes read_error = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x00};
+    const Bytes changed = {0x72, 0x06, 0x28, 0x00}, removed = {0x72, 0x06, 0x3A, 0x02};
+    struct Attempt {
+        BOOL call;
+        Bytes sense;  // empty: status GOOD
+    };
+    const Attempt good{TRUE, {}}, transport_failure{FALSE, {}};
+    const std::tuple<const char*, Attempt, int, Attempt, int, int> cases[] = {
+        // first attempt, errno of the reopen, resend; result, drive_gone
+        {"ejected", {TRUE, not_present}, 0, {TRUE, not_present}, 0, kDiscRemoved},
+        {"swapped", {TRUE, not_present}, 0, good, 1, kDiscChanged},
+        {"medium changed", {TRUE, changed}, 0, good, 1, kDiscChanged},
+        {"medium removed", {TRUE, removed}, 0, transport_failure, 0, kDiscRemoved},
+        {"removed on the resend", transport_failure, 0, {TRUE, not_present}, 0, kDiscRemoved},
+        {"unplugged", transport_failure, ENOENT, transport_failure, 0, kDriveUnreachable},
+        {"gone on Windows", {TRUE, read_error}, scripted::kNoReason, transport_failure, 0, kDriveUnreachable},
+        {"rights", transport_failure, EACCES, transport_failure, 0, kDriveThere},
+        {"bad sector", {TRUE, read_error}, 0, {TRUE, read_error}, 0, kDriveThere},
+        {"timeout", transport_failure, 0, good, 1, kDriveThere},
+    };
+    for (const auto& [what, first, reopen, resend, result, gone] : cases) {
+        scripted::reset();
+        drive_gone = kDriveThere;
+        drive_gone_error = 0;
+        int sent = 0;
+        scripted::script().pass_through = [&, first = first, resend = resend](HANDLE, auto&) {
+            const Attempt& attempt = ++sent == 1 ? first : resend;
+            scripted::script().failure_sense = attempt.sense;
+            return scripted::PassThroughReply{attempt.call, std::uint8_t(attempt.sense.empty() ? 0 : 2)};
+        };
+        scripted::script().open_error = [reopen = reopen](std::string_view) { return reopen; };
+        EXPECT_EQ(exec(), result) << what;
+        EXPECT_EQ(drive_gone, gone) << what;
+        EXPECT_EQ(drive_gone_error, gone == kDriveUnreachable && reopen == ENOENT ? ENOENT : 0) << what;
+    }
+    use_spti = 0;
+    for (const auto& [sense, gone] : {std::pair{not_present, kDiscRemoved}, {read_error, kDriveThere}}) {
+        drive_gone = kDriveThere;
+        scripted::script().aspi_exec = [](auto&) { return scripted::AspiReply{SS_COMP, SS_ERR}; };
+        scripted::script().failure_sense = sense;
+        EXPECT_EQ(exec(), 0);
+        EXPECT_EQ(drive_gone, gone);
     }
 }
 

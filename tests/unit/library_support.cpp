@@ -137,9 +137,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* secur
                    DWORD flags, HANDLE template_file) {
     record("CreateFileA", name,
            {access, share_mode, number(security), disposition, flags, number(template_file)});
-    auto& errors = state.script.open_errors;
-    const int error = errors.empty() ? 0 : errors.front();
-    if (!errors.empty()) errors.erase(errors.begin());
+    const int error = state.script.open_error ? state.script.open_error(name) : 0;
     if (error == 0) return scripted::fresh_handle();
     if (error != scripted::kNoReason) errno = error;
     return INVALID_HANDLE_VALUE;

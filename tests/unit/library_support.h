@@ -79,9 +79,9 @@ struct Script {
     std::vector<std::uint8_t> failure_sense;  // the sense of commands that do not end well
     DWORD abort_result = SS_COMP;
     DWORD unfired_wait_result = WAIT_TIMEOUT;  // a limited wait for an event that does not fire
-    // The errno of each coming CreateFileA, which fails unless it is 0; kNoReason fails leaving
-    // errno alone, as Windows does. Once it is empty every open succeeds.
-    std::vector<int> open_errors;
+    // The errno of a CreateFileA of this path, which fails unless it is 0; kNoReason fails leaving
+    // errno alone, as Windows does. Unset: every open succeeds.
+    std::function<int(std::string_view path)> open_error;
 };
 inline constexpr int kNoReason = -1;
 

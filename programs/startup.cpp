@@ -19,11 +19,11 @@ void report_no_disc(const char* listing) {
         char drive[256];
         CDIF_DriveName(index, drive, sizeof drive);
         const DriveOutcome& outcome = drive_outcomes[index];
-        const char* why = outcome.failure == kDriveNoDisc     ? "no disc"
-                          : outcome.failure == kDriveNotReady ? "not ready"
+        const char* why = outcome.failure == kDriveNoDisc       ? "has no disc"
+                          : outcome.failure == kDriveNotReady   ? "is not ready"
                           : outcome.failure == kDriveCannotOpen ? "cannot be opened"
-                                                                : "its table of contents cannot be read";
-        std::fprintf(stderr, "%s %s: %s", index == 0 ? "" : ";", drive, why);
+                                                                : "gives no readable table of contents";
+        std::fprintf(stderr, "%s %s %s", index == 0 ? "" : ";", drive, why);
         if (outcome.failure == kDriveCannotOpen && outcome.open_error != 0)
             std::fprintf(stderr, ": %s", std::strerror(outcome.open_error));
     }

@@ -27,7 +27,7 @@ TEST(Quorlan, ListsTheFirstDriveWithADisc) {
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {"", 0, earlier, ""},
         {"empty;empty?noopen", 1, earlier,
-         "No drive holds a readable disc: D: (empty): no disc; E: (empty?noopen): cannot be opened: No such device. "
+         "No drive holds a readable disc: D: (empty) has no disc; E: (empty?noopen) cannot be opened: No such device. "
          "The TOC in this folder is from an earlier run.\n"},
         {"empty;" CDIF_SAMPLE_DIR "/sample.cue?spinup=5", 1, "Track 01 Data 00:02:00 LBA=000000\r\n"
                                                    "Track 02 Audio 00:06:35 LBA=000335\r\n"

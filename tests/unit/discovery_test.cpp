@@ -115,8 +115,8 @@ TEST_F(Discovery, DrivesWithoutATableAreNamedWithWhy) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(start_up(), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "No drive holds a readable disc: D: (/dev/D): no disc; E: (/dev/E): not ready; "
-              "F: (/dev/F): cannot be opened: Permission denied.\n");
+              "No drive holds a readable disc: D: (/dev/D) has no disc; E: (/dev/E) is not ready; "
+              "F: (/dev/F) cannot be opened: Permission denied.\n");
     const auto sleeps = calls_to("Sleep");
     EXPECT_EQ(sleeps.size(), 60u);
     for (const auto& sleep : sleeps) EXPECT_EQ(sleep.args[0], 500u);

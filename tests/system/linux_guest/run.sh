@@ -60,9 +60,10 @@ EOF
 # The faults' discs: two of the same layout, long enough to be stopped at 40%.
 guest_make_disc long 6000001,4097
 guest_make_disc other 6000001,4097
-long=$guest_work/discs/long.iso
+discs=$(cd "$guest_work/discs" && pwd)  # as QEMU's monitor takes them, from wherever
+long=$discs/long.iso
 long_sectors=$(($(stat -c %s "$long") / 2048))
-printf 'long=%s\nother=%s\nmidway_bytes=%s\n' "$long" "$guest_work/discs/other.iso" \
+printf 'long=%s\nother=%s\nmidway_bytes=%s\n' "$long" "$discs/other.iso" \
     $((long_sectors * 2 / 5 * 2048)) >"$guest_root/faults"
 
 # Gives QEMU's monitor each command of the report's "monitor" lines, as the guest writes them.
@@ -77,7 +78,7 @@ relay_monitor() {
     done < <(exec timeout "$1" tail -n +1 -F "$guest_work/report.txt" 2>/dev/null)
     kill "$!" 2>/dev/null
 }
-timeout=${LINUX_GUEST_TIMEOUT:-400}
+timeout=${LINUX_GUEST_TIMEOUT:-300}
 relay_monitor "$timeout" &
 relay=$!
 guest_boot 256M "$timeout"

@@ -126,17 +126,14 @@ TEST_F(Extraction, UnreadableSectorsAndTheNextTracksPregap) {
 TEST_F(Extraction, DiscRemovedOrChangedMidTrack) {
     disc = build_disc(space.images(), "disc", {{kData, 100}, {kAudio, 300}, {kAudio, 75}, {kData, 100}});
     const BuiltDisc other = build_disc(space.images(), "other", {{kData, 100}, {kAudio, 300}});
-    const std::string drive = "D: (" + disc.cue.string();
-    const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
-        {kTremick, "?eject=40", "01", "the disc was removed from " + drive + "?eject=40) at LBA 40; 01.iso"},
-        {kPalvane, "?swap=300:" + other.cue.string(), "02",
-         "the disc in " + drive + "?swap=300:" + other.cue.string() + ") was changed at LBA 300; 02.wav"},
+    const std::string sheet = disc.cue.string(), swap = "?swap=300:" + other.cue.string();
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {kTremick, "?eject=40", "Track 01: the disc was removed from D: (" + sheet + "?eject=40) at LBA 40; 01.iso"},
+        {kPalvane, swap, "Track 02: the disc in D: (" + sheet + swap + ") was changed at LBA 300; 02.wav"},
     };
-    for (const auto& [program, options, track, what] : cases) {
+    for (const auto& [program, options, line] : cases) {
         const std::string printed = run(program, options).out;
-        EXPECT_TRUE(printed.ends_with(" ).\nTrack " + track + ": " + what +
-                                      " is incomplete, and the next run writes it again.\n"))
-            << printed;
+        EXPECT_TRUE(printed.ends_with(" ).\n" + line + " is incomplete, and the next run writes it again.\n")) << printed;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2) << "no later track";
     EXPECT_EQ(fs::file_size(out / "01.iso"), 40u * 2048);

@@ -1,7 +1,5 @@
 #include "library_support.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 namespace scripted {
@@ -202,20 +200,14 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 void Sleep(DWORD milliseconds) { record("Sleep", {}, {milliseconds}); }
 
-// The files are the machine's own.
-int _stat(const char* path, FileStat* status) {
-    struct ::stat st;
-    if (::stat(path, &st) != 0) return -1;
-    status->st_size = st.st_size;
-    return 0;
-}
+// Only the programs' start-up asks, for a listing, which no case here has.
+int _stat(const char*, FileStat*) { return -1; }
 
-DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD size) {
-    const std::string device = std::string("/dev/") + device_name[0];
-    if (device.size() + 2 > size) return 0;
-    std::memcpy(target, device.c_str(), device.size() + 1);
-    target[device.size() + 1] = '\0';
-    return static_cast<DWORD>(device.size() + 2);
+// "/dev/D" for D:, and the empty name that ends the list.
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD) {
+    std::snprintf(target, 8, "/dev/%c", device_name[0]);
+    target[7] = '\0';
+    return 8;
 }
 
 }  // namespace platform
@@ -240,9 +232,6 @@ void reset_library_state() {
     data_sector_buffer = nullptr;
     selected_device = {};
     last_failure_sense = {};
-    drive_gone = kDriveThere;
-    drive_gone_error = 0;
-    drive_open_error = 0;
+    drive_gone = drive_gone_error = drive_open_error = drives_tried = 0;
     std::fill(std::begin(drive_outcomes), std::end(drive_outcomes), DriveOutcome{});
-    drives_tried = 0;
 }

@@ -17,30 +17,28 @@ monitor() {
 
 # run <case> <programs> [user]: reports each program's exit status and output, and the folder's
 # files after it (name, size, SHA-256). A program that hangs is stopped, so that the report still
-# comes back. With $midway set, the program is stopped once 01.iso reaches $midway_bytes, the
-# monitor gets those commands, and the seconds it then took to end are reported too.
+# comes back. [midway]: a monitor command given once 01.iso reaches $midway_bytes, the program
+# stopped meanwhile; the seconds it then took to end are reported too.
 run() {
+    midway=${4:-}
     mkdir -p "/runs/$1" && cd "/runs/$1" && chown "${3:-root}" . || return
     for program in $2; do
         took=
         if [ -n "${3:-}" ]; then
             timeout 30 su -s /bin/sh -c "exec /programs/$program" "$3" </dev/null >/tmp/out 2>/tmp/err
-        elif [ -z "${midway:-}" ]; then
+        elif [ -z "$midway" ]; then
             CDIF_TRACE=/tmp/trace timeout 30 "/programs/$program" </dev/null >/tmp/out 2>/tmp/err
         else
             CDIF_TRACE=/tmp/trace timeout 300 "/programs/$program" </dev/null >/tmp/out 2>/tmp/err &
             pid=$!
-            until [ "$(stat -c %s 01.iso 2>/dev/null || echo 0)" -ge "$midway_bytes" ] || ! kill -0 $pid 2>/dev/null; do
+            while [ "$(stat -c %s 01.iso 2>/dev/null || echo 0)" -lt "$midway_bytes" ] && kill -0 $pid 2>/dev/null; do
                 sleep 0.02
             done
-            kill -STOP $pid
-            monitor "$midway"
-            started=$(date +%s)
-            kill -CONT $pid
+            kill -STOP $pid && monitor "$midway" && started=$(date +%s) && kill -CONT $pid
             wait $pid
         fi
         status=$?
-        [ -z "${midway:-}" ] || took=" took=$(($(date +%s) - started))"
+        [ -z "$midway" ] || took=" took=$(($(date +%s) - started))"
         report "run $1 $program $status$took out=$(hex /tmp/out) err=$(hex /tmp/err) files=$(for name in *; do
             [ -f "$name" ] && printf '%s ' "$name" "$(stat -c %s "$name")" "$(sha256sum <"$name" | cut -c1-64)"
         done)"
@@ -82,25 +80,17 @@ run member_0600 quorlan member
 # same layout), unplugged, each at 40% of the disc; the tray left open; the disc put back and the
 # drive plugged in again.
 . /faults
-rm -rf /runs
 export CDIF_DRIVES=/dev/sr1
 monitor "change ide0-cd1 $long raw read-only"
-midway="eject -f ide0-cd1"
-run ide_eject tremick
-midway=
+run ide_eject tremick "" "eject -f ide0-cd1"
 mkdir -p /runs/tray_open && echo earlier >/runs/tray_open/TOC
 run tray_open "quorlan tremick palvane"
 monitor "change ide0-cd1 $long raw read-only"
 run ide_again tremick
-rm -rf /runs/ide_*
-midway="change ide0-cd1 $other raw read-only"
-run ide_swap tremick
-rm -rf /runs/ide_*
+run ide_swap tremick "" "change ide0-cd1 $other raw read-only"
 export CDIF_DRIVES=/dev/sr2
 monitor "change usb2 $long raw read-only"
-midway="device_del usb2-device"
-run usb_unplug tremick
-midway=
+run usb_unplug tremick "" "device_del usb2-device"
 monitor "drive_add 0 if=none,id=usb2-again,media=cdrom,format=raw,readonly=on,file=$long" \
     "device_add usb-storage,bus=xhci.0,drive=usb2-again,id=usb2-again-device"
 for _ in $(seq 100); do [ -b /dev/sr2 ] && break || sleep 0.2; done

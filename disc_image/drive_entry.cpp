@@ -18,8 +18,9 @@ bool parse_count(std::string_view text, long long max, long long& value) {
     return value <= max;
 }
 
+constexpr long long kMaxLba = std::numeric_limits<std::int32_t>::max();
+
 bool parse_ranges(std::string_view text, std::vector<SectorRange>& ranges) {
-    constexpr long long kMaxLba = std::numeric_limits<std::int32_t>::max();
     while (true) {
         std::size_t comma = text.find(',');
         std::string_view item = text.substr(0, comma);
@@ -63,8 +64,25 @@ std::variant<DriveEntry, std::string> parse_drive_entry(std::string_view entry) 
                 return join({"flaky sector list ", quoted(option), " is not LBA[-LBA][,...]xN"});
             flaky.failures = static_cast<int>(failures);
             result.flaky.push_back(std::move(flaky));
+        } else if (option.starts_with("eject=")) {
+            long long lba = 0;
+            if (!parse_count(option.substr(6), kMaxLba, lba)) return join({"eject ", quoted(option), " is not eject=LBA"});
+            result.eject = static_cast<std::int32_t>(lba);
+        } else if (option.starts_with("swap=")) {
+            std::string_view value = option.substr(5);
+            std::size_t colon = value.find(':');
+            long long lba = 0;
+            if (colon == std::string_view::npos || !parse_count(value.substr(0, colon), kMaxLba, lba) ||
+                colon + 1 == value.size())
+                return join({"swap ", quoted(option), " is not swap=LBA:image"});
+            result.swap = static_cast<std::int32_t>(lba);
+            result.swap_image = std::string(value.substr(colon + 1));
+        } else if (option.starts_with("spinup=")) {
+            long long commands = 0;
+            if (!parse_count(option.substr(7), 1000000, commands)) return join({"spin-up ", quoted(option), " is not spinup=N"});
+            result.spinup = static_cast<int>(commands);
         } else {
-            return join({"unknown option ", quoted(option), " (bad=, flaky=, noopen, fulltoc=bcd, fulltoc=none)"});
+            return join({"unknown option ", quoted(option), " (bad=, flaky=, noopen, eject=, swap=, spinup=, fulltoc=bcd, fulltoc=none)"});
         }
         if (amp == std::string_view::npos) return result;
         options.remove_prefix(amp + 1);
@@ -82,6 +100,24 @@ bool FaultPlan::read_fails(std::int32_t lba) {
         return true;
     }
     return false;
+}
+
+DiscEvent FaultPlan::disc_event(std::int32_t lba) {
+    if (eject_ == lba) {
+        eject_.reset();
+        return DiscEvent::eject;
+    }
+    if (swap_ == lba) {
+        swap_.reset();
+        return DiscEvent::swap;
+    }
+    return DiscEvent::none;
+}
+
+bool FaultPlan::spinning_up() {
+    if (spinup_ == 0) return false;
+    --spinup_;
+    return true;
 }
 
 }  // namespace disc_image

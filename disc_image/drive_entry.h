@@ -5,6 +5,9 @@
 //   option = "bad=" ranges            sectors that always fail with MEDIUM ERROR
 //          | "flaky=" ranges "x" N    sectors that each fail N times, then read
 //          | "noopen"                 the drive cannot be opened
+//          | "eject=" LBA             the disc goes when that sector is asked for
+//          | "swap=" LBA ":" image    another disc from that sector on (after a UNIT ATTENTION)
+//          | "spinup=" N              the first N commands that need the disc find it becoming ready
 //          | "fulltoc=bcd"            READ TOC format 2 gives track points and times in BCD
 //          | "fulltoc=none"           READ TOC format 2 is refused
 //   ranges = LBA [ "-" LBA ] { "," LBA [ "-" LBA ] }
@@ -13,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -40,6 +44,10 @@ struct DriveEntry {
     std::vector<SectorRange> bad;
     std::vector<FlakyRanges> flaky;
     bool no_open = false;
+    std::optional<std::int32_t> eject;
+    std::optional<std::int32_t> swap;  // the sector at which swap_image takes the disc's place
+    std::string swap_image;
+    int spinup = 0;
     FullTocReply full_toc = FullTocReply::binary;
 };
 
@@ -49,14 +57,24 @@ std::string_view entry_image(std::string_view entry);
 // The entry, or a message saying what is wrong with its options.
 std::variant<DriveEntry, std::string> parse_drive_entry(std::string_view entry);
 
-// The injected read faults of one drive, with what the flaky sectors have failed so far.
+// What becomes of the disc when a sector is asked for.
+enum class DiscEvent { none, eject, swap };
+
+// The injected faults of one drive, with what the flaky sectors have failed so far, the commands
+// left to spin up, and whether the disc has been ejected or swapped yet.
 class FaultPlan {
 public:
     FaultPlan() = default;
-    explicit FaultPlan(const DriveEntry& entry) : bad_(entry.bad), flaky_(entry.flaky), full_toc_(entry.full_toc) {}
+    explicit FaultPlan(const DriveEntry& entry)
+        : bad_(entry.bad), flaky_(entry.flaky), eject_(entry.eject), swap_(entry.swap), spinup_(entry.spinup),
+          full_toc_(entry.full_toc) {}
 
     // True when reading lba fails this time; a flaky sector counts the failure.
     bool read_fails(std::int32_t lba);
+    // What happens to the disc when lba is asked for; each event happens once.
+    DiscEvent disc_event(std::int32_t lba);
+    // True while the drive is still becoming ready; each call counts one command.
+    bool spinning_up();
 
     FullTocReply full_toc() const { return full_toc_; }
 
@@ -64,6 +82,9 @@ private:
     std::vector<SectorRange> bad_;
     std::vector<FlakyRanges> flaky_;
     std::map<std::int32_t, int> failed_;
+    std::optional<std::int32_t> eject_;
+    std::optional<std::int32_t> swap_;
+    int spinup_ = 0;
     FullTocReply full_toc_ = FullTocReply::binary;
 };
 

@@ -7,6 +7,20 @@
 #include "mmc_drive.h"
 
 namespace disc_image {
+namespace {
+
+// The disc of an image, or none for "empty" and for an image that cannot be used (reported).
+std::optional<Disc> load_disc(const std::string& image) {
+    if (ascii_lower(image) == "empty") return std::nullopt;
+    auto loaded = load_image(image);
+    if (auto* failed = std::get_if<ImageError>(&loaded)) {
+        std::fprintf(stderr, "disc image %s\n", failed->text().c_str());
+        return std::nullopt;
+    }
+    return std::move(std::get<Disc>(loaded));
+}
+
+}  // namespace
 
 std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entry) {
     auto parsed = parse_drive_entry(entry);
@@ -15,15 +29,9 @@ std::unique_ptr<EmulatedDrive> EmulatedDrive::from_entry(const std::string& entr
         return std::make_unique<MmcDrive>(std::nullopt, FaultPlan(), true);
     }
     const DriveEntry& drive = std::get<DriveEntry>(parsed);
-    std::optional<Disc> disc;
-    if (ascii_lower(drive.image) != "empty") {
-        auto loaded = load_image(drive.image);
-        if (auto* failed = std::get_if<ImageError>(&loaded))
-            std::fprintf(stderr, "disc image %s\n", failed->text().c_str());
-        else
-            disc.emplace(std::move(std::get<Disc>(loaded)));
-    }
-    return std::make_unique<MmcDrive>(std::move(disc), FaultPlan(drive), !drive.no_open);
+    std::optional<Disc> disc = load_disc(drive.image);
+    std::optional<Disc> other = drive.swap ? load_disc(drive.swap_image) : std::nullopt;
+    return std::make_unique<MmcDrive>(std::move(disc), FaultPlan(drive), !drive.no_open, std::move(other));
 }
 
 bool is_emulated_entry(const std::string& entry) {

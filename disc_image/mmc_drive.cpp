@@ -44,6 +44,7 @@ CommandReply MmcDrive::dispatch(std::span<const std::uint8_t> cdb, std::span<std
     // The drive is logical unit 0 of its target: a command whose LUN bits (byte 1, bits 5 to 7)
     // name another unit is not for it.
     if ((cdb[1] >> 5) != 0) return check_condition(kLogicalUnitNotSupported);
+    if (command->needs_medium && faults_.spinning_up()) return check_condition(kBecomingReady);
     if (command->needs_medium && !disc_) return check_condition(kMediumNotPresent);
 
     Request request{cdb, data_in, {}, 0, false};

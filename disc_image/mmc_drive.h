@@ -14,8 +14,9 @@ namespace disc_image {
 
 class MmcDrive final : public EmulatedDrive {
 public:
-    MmcDrive(std::optional<Disc> disc, FaultPlan faults, bool openable)
-        : disc_(std::move(disc)), faults_(std::move(faults)), openable_(openable) {}
+    // other: the disc that a swap= fault puts in; without it, the swap leaves the drive empty.
+    MmcDrive(std::optional<Disc> disc, FaultPlan faults, bool openable, std::optional<Disc> other = std::nullopt)
+        : disc_(std::move(disc)), other_(std::move(other)), faults_(std::move(faults)), openable_(openable) {}
 
     bool can_open() const override { return openable_; }
     CommandReply execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data_in) override;
@@ -51,6 +52,7 @@ private:
     Outcome read_sectors(Request&, std::uint32_t lba, std::uint32_t count, const ReadFormat& format);
 
     std::optional<Disc> disc_;
+    std::optional<Disc> other_;
     FaultPlan faults_;
     bool openable_;
     // The sense of the last command, when it ended with CHECK CONDITION.

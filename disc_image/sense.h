@@ -18,9 +18,12 @@ struct Sense {
 inline constexpr std::uint8_t kSenseNotReady = 0x02;
 inline constexpr std::uint8_t kSenseMediumError = 0x03;
 inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr std::uint8_t kSenseUnitAttention = 0x06;
 
 inline constexpr Sense kNoSense{0x00, 0x00, 0x00};
 inline constexpr Sense kMediumNotPresent{kSenseNotReady, 0x3A, 0x00};
+inline constexpr Sense kBecomingReady{kSenseNotReady, 0x04, 0x01};
+inline constexpr Sense kMediumMayHaveChanged{kSenseUnitAttention, 0x28, 0x00};
 inline constexpr Sense kUnrecoveredReadError{kSenseMediumError, 0x11, 0x00};
 inline constexpr Sense kInvalidOpcode{kSenseIllegalRequest, 0x20, 0x00};
 inline constexpr Sense kLbaOutOfRange{kSenseIllegalRequest, 0x21, 0x00};

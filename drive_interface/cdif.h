@@ -52,8 +52,34 @@ extern AspiDevice selected_device;        // host adapter, target and LUN of the
 // itself failed). Commands that succeed leave it alone.
 extern CommandSense last_failure_sense;
 // The first track number of a READ TOC reply refused because it is not 1 (the table holds tracks
-// from 1 on), the last such reply's; 0 while there was none.
+// from 1 on), the last such reply's since the drive was selected; 0 while there was none.
 extern int refused_first_track;
+
+// How the selected drive lost its disc, once a command has shown it: MEDIUM NOT PRESENT or a
+// UNIT ATTENTION for the medium's removal; a UNIT ATTENTION for a medium change, or a removal
+// after which the resend read a disc; or a drive that could not be opened again (ENOENT, ENODEV,
+// ENXIO, or no reason given, as on Windows). Kept even when the command's resend succeeds;
+// cleared when a drive is selected and when its table of contents is read.
+enum DriveGone { kDriveThere = 0, kDiscRemoved, kDiscChanged, kDriveUnreachable };
+extern int drive_gone;
+extern int drive_gone_error;  // with kDriveUnreachable: errno of the failed reopen, or 0
+
+// Why a drive gave no table of contents when CDIF_Init tried it, by drive index.
+enum DriveFailure { kDriveRead = 0, kDriveNoDisc, kDriveNotReady, kDriveCannotOpen, kDriveNotFromTrackOne, kDriveNoToc };
+struct DriveOutcome {
+    int failure;  // a DriveFailure
+    // With kDriveCannotOpen: errno of the open, or 0 when the system gave none; with
+    // kDriveNotFromTrackOne: the disc's first track.
+    int detail;
+};
+extern DriveOutcome drive_outcomes[26];
+extern int drives_tried;   // how many drives CDIF_Init tried, the selected one last
+extern int current_drive;  // the selected drive's index
+
+// Writes the name of drive index into name (size bytes): its letter ("D:"), with the device
+// behind it where the system names one ("D: (/dev/sr0)"), or on the ASPI transport its address.
+// Returns 1, or 0 for an index outside the drives.
+int CDIF_DriveName(int index, char* name, int size);
 
 // Supplied by each program.
 int use_aspi();                  // non-zero: send commands through the ASPI layer

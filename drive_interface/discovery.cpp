@@ -99,8 +99,10 @@ int CDIF_Init(CDIF_Callback callback) {
         use_spti = 1;
     }
 
-    for (int index = 0; index < drive_count; ++index)
+    for (int index = 0; index < drive_count; ++index) {
+        drives_tried = index + 1;
         if (CDIF_SelectDrive(index)) break;
+    }
     return 1;
 }
 
@@ -171,9 +173,44 @@ int CDIF_SelectDrive(int index) {
     current_drive = index;
     // Only a scanned ASPI device has an address; the table has a slot for the first four.
     selected_device = !use_spti && index < kAspiDeviceSlots ? aspi_devices[index] : AspiDevice{};
+    drive_gone = kDriveThere;
+    refused_first_track = 0;
     if (use_spti) {
         if (device_handle != INVALID_HANDLE_VALUE) platform::CloseHandle(device_handle);
         device_handle = open_drive_letter(drive_letters[index]);
     }
-    return CDIF_ReadTOC();
+    if (CDIF_ReadTOC()) {
+        drive_outcomes[index] = {kDriveRead, 0};
+        return 1;
+    }
+    const CommandSense& sense = last_failure_sense;
+    if (use_spti && device_handle == INVALID_HANDLE_VALUE)
+        drive_outcomes[index] = {kDriveCannotOpen, drive_open_error};
+    else if (refused_first_track != 0)
+        drive_outcomes[index] = {kDriveNotFromTrackOne, refused_first_track};
+    else if (drive_becoming_ready(sense))
+        drive_outcomes[index] = {kDriveNotReady, 0};
+    else if (sense.asc == kAscMediumNotPresent)
+        drive_outcomes[index] = {kDriveNoDisc, 0};
+    else
+        drive_outcomes[index] = {kDriveNoToc, 0};
+    return 0;
+}
+
+int CDIF_DriveName(int index, char* name, int size) {
+    if (index < 0 || index >= drive_count || size <= 0) return 0;
+    // Scanned ASPI devices have an address and no drive letter.
+    if (!use_spti && host_adapter_count > 0) {
+        const AspiDevice device = index < kAspiDeviceSlots ? aspi_devices[index] : AspiDevice{};
+        std::snprintf(name, static_cast<std::size_t>(size), "host adapter %d, target %d, LUN %d", device.host_adapter,
+                      device.target, device.lun);
+        return 1;
+    }
+    char letter[3] = {static_cast<char>(drive_letters[index]), ':', '\0'};
+    char device[200] = {};
+    if (platform::QueryDosDeviceA(letter, device, sizeof device - 1) > 0 && device[0] != '\0')
+        std::snprintf(name, static_cast<std::size_t>(size), "%s (%s)", letter, device);
+    else
+        std::snprintf(name, static_cast<std::size_t>(size), "%s", letter);
+    return 1;
 }

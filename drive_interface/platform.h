@@ -1,6 +1,6 @@
 // The operating-system calls the library makes, with their Win32 names and argument lists. The
 // programs call a few of them too: GetVersionExA (whether to use the ASPI layer), Sleep (the
-// extraction programs' waits) and _stat (whether a track's file is complete).
+// extraction programs' waits) and _stat (whether a track's file is complete or a listing exists).
 //
 // Exactly one realization is linked into each binary: platform/win32.cpp forwards to Windows,
 // platform/posix.cpp serves Linux devices and disc images, and the unit tests link a scripted one.
@@ -81,6 +81,9 @@ FARPROC GetProcAddress(HMODULE module, const char* name);
 HANDLE CreateEventA(void* security, BOOL manual_reset, BOOL initial_state, const char* name);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
+// The device behind a drive ("D:"): a list of names ended by an empty one. Returns the characters
+// written, 0 when the system names none.
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD size);
 int _stat(const char* path, FileStat* status);
 
 }  // namespace platform

@@ -5,6 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+inline constexpr std::uint8_t kSenseNotReady = 0x02;
+inline constexpr std::uint8_t kSenseUnitAttention = 0x06;
+inline constexpr std::uint8_t kAscBecomingReady = 0x04;    // with ASCQ 01 (in progress) or 04 (formatting)
+inline constexpr std::uint8_t kAscMediumChanged = 0x28;    // not ready to ready: the medium may have changed
+inline constexpr std::uint8_t kAscMediumNotPresent = 0x3A;
+
 // Sense key, additional sense code and qualifier of a command that ended with CHECK CONDITION.
 struct CommandSense {
     std::uint8_t key;

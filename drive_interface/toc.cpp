@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::uint32_t kReplyLength = 1024;
 constexpr int kReadAttempts = 3;
+constexpr DWORD kReadyWaitMs = 30000;  // how long a drive may take to become ready
+constexpr DWORD kReadyPollMs = 500;
 constexpr int kHeaderLength = 4;      // data length (2 bytes), first track, last track
 constexpr int kDescriptorLength = 8;
 constexpr std::uint8_t kControlDataTrack = 0x04;
@@ -55,16 +57,28 @@ int CDIF_ReadTOC() {
     // READ TOC, format 0, addresses as LBA, from track 0, allocation length 1024.
     const std::uint8_t cdb[10] = {0x43, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
     bool read = false;
-    for (int attempt = 0; attempt < kReadAttempts && !read; ++attempt) {
-        if (!CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb, sizeof cdb))
-            continue;
-        read = reply_is_sound(reply);
+    DWORD waited = 0;
+    for (int attempt = 0; attempt < kReadAttempts && !read;) {
+        const bool sent = CDIF_ExecCommand(reply, kReplyLength, device.host_adapter, device.target, device.lun, cdb,
+                                           sizeof cdb);
+        read = sent && reply_is_sound(reply);
         // A reply whose first track is not 1 is never sound (the table is indexed by track number
         // from 1); the number is kept for the programs to name.
-        if (!read && reply[2] > 1 && reply[2] <= reply[3] && reply[3] <= kMaxTracks) refused_first_track = reply[2];
+        if (sent && !read && reply[2] > 1 && reply[2] <= reply[3] && reply[3] <= kMaxTracks)
+            refused_first_track = reply[2];
+        // A drive that is still becoming ready is asked again after a while, for a bounded time,
+        // before it counts as one without a disc; the attempts are counted only after that.
+        if (!sent && drive_becoming_ready(last_failure_sense) && waited < kReadyWaitMs) {
+            platform::Sleep(kReadyPollMs);
+            waited += kReadyPollMs;
+        } else {
+            ++attempt;
+        }
     }
     if (!read) return 0;
 
+    // The disc is the one the table describes now, whatever the drive said before.
+    drive_gone = kDriveThere;
     last_track = reply[3];
     if (toc_listing_enabled) {
         toc_listing_file = std::fopen("TOC", "w");

@@ -1,5 +1,6 @@
 // CDIF_ExecCommand: one data-in SCSI command to the selected drive, over the SCSI pass-through
 // interface (retried once after reopening the drive) or the ASPI layer (no retry).
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,27 @@ bool send_pass_through(PassThroughBlock& block) {
     return sent && block.sptd.ScsiStatus == 0;
 }
 
-// Both senders leave the sense of a failed command in sense.
+// What a command's sense says of the disc: removed (MEDIUM NOT PRESENT, or a UNIT ATTENTION for
+// the medium's removal), changed (a UNIT ATTENTION for a medium change), or nothing.
+int gone_by_sense(const CommandSense& sense) {
+    if ((sense.key == kSenseNotReady || sense.key == kSenseUnitAttention) && sense.asc == kAscMediumNotPresent)
+        return kDiscRemoved;
+    if (sense.key == kSenseUnitAttention && sense.asc == kAscMediumChanged) return kDiscChanged;
+    return kDriveThere;
+}
+
+// A reopen that failed because the device is no longer there, or for no reason the system gave.
+bool reopen_shows_drive_gone() {
+    return drive_open_error == 0 || drive_open_error == ENOENT || drive_open_error == ENODEV ||
+           drive_open_error == ENXIO;
+}
+
+void note_gone(int gone) {
+    if (gone != kDriveThere) drive_gone = gone;
+}
+
+// Both senders leave the sense of a failed command in sense, and note in drive_gone what any
+// attempt's sense (or a failed reopen) says of the disc.
 int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const std::uint8_t* cdb,
                       std::uint8_t cdb_length, CommandSense& sense) {
     PassThroughBlock block;
@@ -39,12 +60,27 @@ int exec_pass_through(std::uint8_t* buffer, std::uint32_t buffer_length, const s
     // is kept as built for the resend: a failed call leaves a transfer length of 0 behind.
     const PassThroughBlock request = block;
     if (send_pass_through(block)) return 1;
+    // What the first attempt said is kept: the reopen may absorb a media change, which the
+    // resend then never shows.
+    CommandSense first{};
+    decode_sense(block.sense, kPassThroughSenseLength, first);
+    int gone = gone_by_sense(first);
     // Any failure may be a stale handle (media change, bus reset): reopen and send the request once more.
     if (device_handle != INVALID_HANDLE_VALUE) platform::CloseHandle(device_handle);
     device_handle = open_drive_letter(drive_letters[current_drive]);
+    if (device_handle == INVALID_HANDLE_VALUE && reopen_shows_drive_gone()) {
+        gone = kDriveUnreachable;
+        drive_gone_error = drive_open_error;
+    }
     block = request;
-    if (send_pass_through(block)) return 1;
+    if (send_pass_through(block)) {
+        // The disc was gone a moment ago, and now a disc reads: another one, or the same put back.
+        note_gone(gone == kDiscRemoved ? kDiscChanged : gone);
+        return 1;
+    }
     decode_sense(block.sense, kPassThroughSenseLength, sense);
+    if (gone == kDriveThere) gone = gone_by_sense(sense);
+    note_gone(gone);
     return 0;
 }
 
@@ -62,6 +98,7 @@ int exec_aspi(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapte
     platform::CloseHandle(event);
     if (request.SRB_Status == SS_COMP) return 1;
     decode_sense(request.SenseArea, SENSE_LEN, sense);
+    note_gone(gone_by_sense(sense));
     return 0;
 }
 
@@ -86,8 +123,11 @@ void fill_exec_request(SRB_ExecSCSICmd& request, int host_adapter, int target, i
 HANDLE open_drive_letter(int letter) {
     char path[8];
     std::snprintf(path, sizeof path, "\\\\.\\%c:", static_cast<char>(letter));
-    return platform::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    errno = 0;
+    HANDLE handle = platform::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          0, nullptr);
+    drive_open_error = handle == INVALID_HANDLE_VALUE ? errno : 0;
+    return handle;
 }
 
 int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t buffer_length, int host_adapter, int target, int lun,

@@ -6,6 +6,8 @@
 // images through the emulated drive. There is no ASPI layer, and the platform id is that of the
 // NT family, so the library uses the pass-through transport.
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -37,6 +39,7 @@ constexpr char kFirstLetter = 'D';
 constexpr int kMaxLetters = 'Z' - kFirstLetter + 1;
 constexpr UINT kDriveNoRootDir = 1;
 constexpr unsigned char kDriverSense = 0x08;  // driver status that only says sense data came back
+constexpr unsigned char kCheckCondition = 0x02;
 
 // One drive of the table; an emulated drive is made once and kept, so that its state (and
 // injected faults that clear after some failures) survives the library's close and reopen.
@@ -155,6 +158,10 @@ BOOL send_to_device(int fd, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_
     std::memcpy(sense_area, sense, std::min<unsigned>(io.sb_len_wr, sptd.SenseInfoLength));
     if (io.resid > 0 && static_cast<unsigned>(io.resid) <= sptd.DataTransferLength)
         sptd.DataTransferLength -= static_cast<unsigned>(io.resid);
+    // The ATAPI path reports no residual: a command that ended with CHECK CONDITION counts as
+    // having moved only what a residual says it did, not the whole transfer asked for.
+    else if (io.status == kCheckCondition)
+        sptd.DataTransferLength = 0;
     return TRUE;
 }
 
@@ -180,6 +187,27 @@ BOOL send_to_emulated(disc_image::EmulatedDrive& drive, SCSI_PASS_THROUGH_DIRECT
     }
     sptd.DataTransferLength = std::min(sptd.DataTransferLength, reply.data_length);
     return TRUE;
+}
+
+// Joining the node's group helps only when the group may read it; otherwise the line shows the
+// node's owner, group and mode, for whoever sets up the machine.
+void report_missing_rights(const std::string& node) {
+    struct stat st;
+    if (::stat(node.c_str(), &st) != 0) {
+        std::fprintf(stderr, "%s: permission denied\n", node.c_str());
+        return;
+    }
+    const group* owning_group = getgrgid(st.st_gid);
+    const std::string group_name = owning_group != nullptr ? owning_group->gr_name : std::to_string(st.st_gid);
+    if ((st.st_mode & S_IRGRP) != 0) {
+        std::fprintf(stderr, "%s: permission denied; add your user to the \"%s\" group (then log in again)\n",
+                     node.c_str(), group_name.c_str());
+        return;
+    }
+    const passwd* owner = getpwuid(st.st_uid);
+    std::fprintf(stderr, "%s: permission denied (owner %s, group %s, mode %04o)\n", node.c_str(),
+                 owner != nullptr ? owner->pw_name : std::to_string(st.st_uid).c_str(), group_name.c_str(),
+                 static_cast<unsigned>(st.st_mode & 07777));
 }
 
 }  // namespace
@@ -224,20 +252,25 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD, void*, DWORD dispositi
     if (drive == nullptr) return INVALID_HANDLE_VALUE;
     if (disc_image::is_emulated_entry(drive->entry)) {
         if (!drive->emulated) drive->emulated = disc_image::EmulatedDrive::from_entry(drive->entry);
-        if (!drive->emulated->can_open()) return INVALID_HANDLE_VALUE;
+        if (!drive->emulated->can_open()) {
+            errno = ENODEV;  // as for a device node whose drive is not there
+            return INVALID_HANDLE_VALUE;
+        }
         return new_handle(EmulatedHandle{drive->emulated.get(), letter});
     }
     int fd = -1;
     if (access & GENERIC_WRITE) fd = open(drive->entry.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) fd = open(drive->entry.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        // The errno of the open is the caller's to read.
+        const int error = errno;
         // Without rights the programs would otherwise just find no disc; say why, once per drive
         // (the library reopens a drive after every failed command).
-        if ((errno == EACCES || errno == EPERM) && !drive->rights_reported) {
+        if ((error == EACCES || error == EPERM) && !drive->rights_reported) {
             drive->rights_reported = true;
-            std::fprintf(stderr, "%s: permission denied; add your user to the \"cdrom\" group (then log in again)\n",
-                         drive->entry.c_str());
+            report_missing_rights(drive->entry);
         }
+        errno = error;
         return INVALID_HANDLE_VALUE;
     }
     return new_handle(DeviceNode{fd, letter});
@@ -311,6 +344,16 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+// The drive's CDIF_DRIVES entry (or /dev/srN), as one name followed by the empty one.
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD size) {
+    if (device_name == nullptr || target == nullptr || std::strlen(device_name) != 2 || device_name[1] != ':') return 0;
+    const Drive* drive = drive_for_letter(device_name[0]);
+    if (drive == nullptr || drive->entry.size() + 2 > size) return 0;
+    std::memcpy(target, drive->entry.c_str(), drive->entry.size() + 1);
+    target[drive->entry.size() + 1] = '\0';
+    return static_cast<DWORD>(drive->entry.size() + 2);
+}
 
 int _stat(const char* path, FileStat* status) {
     struct stat st;

@@ -66,6 +66,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) { return ::WaitForS
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD size) {
+    return ::QueryDosDeviceA(device_name, target, size);
+}
+
 int _stat(const char* path, FileStat* status) { return ::_stat(path, status); }
 
 }  // namespace platform

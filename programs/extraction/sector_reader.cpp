@@ -8,6 +8,7 @@ ReadRequest read_request;
 int request_busy = 0;
 UnreadableSectors unreadable_sectors;
 UnreadableSectors other_mode_tail;
+std::int32_t disc_gone_lba = -1;
 
 namespace {
 
@@ -55,6 +56,11 @@ int read_sectors(const SectorCommand& command, std::uint8_t* buffer, std::int32_
         std::uint8_t* transfer = *command.transfer_buffer;
         const bool read = CDIF_ExecCommand(transfer, static_cast<std::uint32_t>(size), device.host_adapter,
                                            device.target, device.lun, cdb, static_cast<std::uint8_t>(cdb_length));
+        // Not a bad sector: this one and all after it are not the disc's, or not there at all.
+        if (drive_gone != kDriveThere) {
+            disc_gone_lba = lba;
+            break;
+        }
         if (read) {
             std::memcpy(sector, transfer, static_cast<std::size_t>(size));
             end_other_mode_tail();

@@ -1,6 +1,6 @@
 // The sector reader of the extraction programs: one SCSI command per sector, each sector copied
 // to its place in the caller's buffer. A sector the drive cannot read is left zero and noted;
-// the reader goes on with the next one.
+// the reader goes on with the next one. Once the disc or the drive is gone it stops.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +30,10 @@ extern UnreadableSectors unreadable_sectors;
 // mode (ILLEGAL REQUEST, 64/00): at a track's end, the next track's pregap, which is not damage.
 // Once a later sector is read, they count as unreadable after all.
 extern UnreadableSectors other_mode_tail;
+
+// The sector at which the disc or the drive was found gone (drive_gone set), which the reader
+// reads no further than; -1 until then.
+extern std::int32_t disc_gone_lba;
 
 // How one kind of sector is read.
 struct SectorCommand {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cdif.h"
 #include "platform.h"
@@ -18,6 +19,16 @@ bool write_all(std::FILE* file, const std::uint8_t* data, std::size_t size) {
     return std::fwrite(data, 1, size, file) == size;
 }
 
+// What became of the disc or the drive, as the report of a track says it.
+std::string drive_gone_text() {
+    char drive[256];
+    CDIF_DriveName(current_drive, drive, sizeof drive);
+    if (drive_gone == kDiscRemoved) return std::string("the disc was removed from ") + drive;
+    if (drive_gone == kDiscChanged) return std::string("the disc in ") + drive + " was changed";
+    std::string text = std::string("the drive ") + drive + " could not be opened again";
+    return drive_gone_error != 0 ? text + " (" + std::strerror(drive_gone_error) + ")" : text;
+}
+
 void rip_track(const TrackExtraction& kind, int track) {
     char label[16];
     char file_name[32];
@@ -28,6 +39,11 @@ void rip_track(const TrackExtraction& kind, int track) {
     bool no_usable_sessions = false;
     const std::int32_t end = track_end(track, &no_usable_sessions);
     std::int32_t count = end - start;
+    // Gone while the track's end was looked up: nothing of the track was read.
+    if (drive_gone != kDriveThere) {
+        std::printf("Track %s: %s before the track was read; the next run reads it.\n", label, drive_gone_text().c_str());
+        return;
+    }
 
     platform::FileStat status{};
     if (platform::_stat(file_name, &status) == 0 && status.st_size == kind.complete_size(count)) return;
@@ -54,18 +70,27 @@ void rip_track(const TrackExtraction& kind, int track) {
         std::memset(kind.chunk, 0, chunk_size);
         if (kind.loop_sets_flag) *kind.writer_waits_on = 1;
         kind.read_sectors(kind.chunk, start, sectors);
+        // Once the disc is gone, only the sectors read before are written: the file stays short.
+        const bool gone = drive_gone != kDriveThere;
+        const std::int32_t kept = gone ? disc_gone_lba - start : sectors;
         start += sectors;
         const std::int32_t remaining = end - start;
-        std::printf(kProgress, label, remaining / 100);
+        if (!gone) std::printf(kProgress, label, remaining / 100);
         wait_while_set(*kind.writer_waits_on);
-        written = write_all(file, kind.chunk, static_cast<std::size_t>(sectors) * kind.sector_size);
+        written = write_all(file, kind.chunk, static_cast<std::size_t>(kept) * kind.sector_size);
         count = remaining;
+        if (gone) break;
     }
     if (std::fclose(file) != 0) written = false;
 
     // A short file is redone by the next run, since its size is not the complete size.
     if (!written) {
         std::printf("Track %s: %s could not be written; the next run writes it again.\n", label, file_name);
+        return;
+    }
+    if (drive_gone != kDriveThere) {
+        std::printf("Track %s: %s at LBA %d; %s is incomplete, and the next run writes it again.\n", label,
+                    drive_gone_text().c_str(), disc_gone_lba, file_name);
         return;
     }
     if (no_usable_sessions)
@@ -100,6 +125,8 @@ int rip_tracks(const TrackExtraction& kind) {
     for (int track = kind.hidden_track ? 0 : 1; track <= last; ++track) {
         if (track == 0 ? !holds_hidden_track(kind) : track_list.records[track].audio != kind.audio_mark) continue;
         rip_track(kind, track);
+        // No later track is read from a drive whose disc went away.
+        if (drive_gone != kDriveThere) break;
     }
     return 1;
 }

@@ -3,4 +3,4 @@
 
 int toc_listing_enabled = 1;
 
-int main() { return start_up(); }
+int main() { return start_up("TOC"); }

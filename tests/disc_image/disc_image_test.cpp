@@ -250,6 +250,30 @@ TEST_F(EveryKind, InjectedFaults) {
     EXPECT_EQ(run(*none, read_toc_cdb(false, 0, 0, 1024)).data, kTracks);
 }
 
+// The disc goes, or another takes its place (the command asking for the sector then ends with
+// UNIT ATTENTION), when its sector is asked for; a spinning-up drive is becoming ready for the
+// given number of commands that need the disc, INQUIRY aside.
+TEST_F(EveryKind, DiscEjectedSwappedOrSpinningUp) {
+    const BuiltDisc other = build_disc(dir.images(), "other", {{TrackKind::mode1_2352, 300}});
+    const Bytes tur = {0, 0, 0, 0, 0, 0}, inquiry = {0x12, 0, 0, 0, 36, 0};
+    const std::string at = std::to_string(mode1 + 1);
+    const std::tuple<std::string, std::vector<std::pair<Bytes, int>>> cases[] = {
+        {"?eject=" + at, {{read10_cdb(mode1, 1), 0}, {read10_cdb(mode1, 2), 0x023A00}, {read10_cdb(mode1, 1), 0x023A00}, {tur, 0x023A00}}},
+        {"?swap=" + at + ":" + other.cue.string(), {{read10_cdb(mode1 + 1, 1), 0x062800}, {read10_cdb(mode1 + 1, 1), 0}, {tur, 0}}},
+        {"?swap=" + at + ":/nowhere.cue", {{read10_cdb(mode1 + 1, 1), 0x062800}, {tur, 0x023A00}}},
+        {"?spinup=2", {{inquiry, 0}, {tur, 0x020401}, {read10_cdb(mode1, 1), 0x020401}, {tur, 0}}},
+    };
+    for (const auto& [options, exchanges] : cases) {
+        testing::internal::CaptureStderr();
+        auto faulty = open(options);
+        testing::internal::GetCapturedStderr();
+        for (const auto& [cdb, expected] : exchanges) EXPECT_EQ(sense(run(*faulty, cdb).reply), expected) << options;
+    }
+    auto swapped = open("?swap=" + at + ":" + other.cue.string());
+    run(*swapped, read10_cdb(mode1 + 1, 1));
+    EXPECT_EQ(run(*swapped, read10_cdb(mode1 + 1, 1)).data, other.user_data(mode1 + 1));
+}
+
 // Session, first sector (PREGAP included), INDEX 01, end (POSTGAP included).
 using Layout = std::array<std::int32_t, 4>;
 
@@ -359,7 +383,8 @@ TEST(FlacImage, SectorsReadBackwardsAsTheSamplesHoldThem) {
 // Entries the drive cannot understand are refused, and only image names stand for emulated drives.
 TEST(DriveEntry, RefusedEntriesAndImageNames) {
     for (const char* wrong : {"x.cue?bad=", "x.cue?bad=5-3", "x.cue?bad=-1", "x.cue?flaky=5", "x.cue?",
-                              "x.cue?flaky=5x0", "x.cue?bad=99999999999", "x.cue?slow", "x.cue?fulltoc=hex"})
+                              "x.cue?flaky=5x0", "x.cue?bad=99999999999", "x.cue?slow", "x.cue?eject=",
+                              "x.cue?swap=5", "x.cue?swap=5:", "x.cue?spinup=-1", "x.cue?fulltoc=hex"})
         EXPECT_TRUE(std::holds_alternative<std::string>(disc_image::parse_drive_entry(wrong))) << wrong;
 
     for (auto [entry, image] : {std::pair{"empty?noopen", true}, {"D.CUE", true}, {"/x/y.Iso", true},

@@ -160,6 +160,31 @@ TEST_F(Extraction, UnreadableSectorsAndTheNextTracksPregap) {
     expect_file("01.iso", 0, 225);
 }
 
+// A disc removed or changed mid-track is no bad sector: the program stops at once, no later sector
+// and no later track, the file keeps only what was read before (so it is not complete), one line
+// says so, and the next run writes the files whole.
+TEST_F(Extraction, DiscRemovedOrChangedMidTrack) {
+    disc = build_disc(space.images(), "disc", {{kData, 100}, {kAudio, 300}, {kAudio, 75}, {kData, 100}});
+    const BuiltDisc other = build_disc(space.images(), "other", {{kData, 100}, {kAudio, 300}});
+    const std::string sheet = disc.cue.string(), swap = "?swap=300:" + other.cue.string();
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {kTremick, "?eject=40", "Track 01: the disc was removed from D: (" + sheet + "?eject=40) at LBA 40; 01.iso"},
+        {kPalvane, swap, "Track 02: the disc in D: (" + sheet + swap + ") was changed at LBA 300; 02.wav"},
+    };
+    for (const auto& [program, options, line] : cases) {
+        const std::string printed = run(program, options).out;
+        EXPECT_TRUE(printed.ends_with(" ).\n" + line + " is incomplete, and the next run writes it again.\n")) << printed;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2) << "no later track";
+    EXPECT_EQ(fs::file_size(out / "01.iso"), 40u * 2048);
+    EXPECT_EQ(fs::file_size(out / "02.wav"), 44u + 200 * 2352);
+    run(kTremick);
+    run(kPalvane);
+    expect_file("01.iso", 0, 100);
+    expect_file("02.wav", 100, 400);
+    expect_file("04.iso", 475, 575);
+}
+
 // Progress lines, and files that cannot be created or written (in a chunk, or only when closed: a
 // header alone stays in the stream's buffer until then): each is reported, and the next track is
 // extracted.
@@ -217,7 +242,8 @@ TEST_F(Extraction, DiscWhoseFirstTrackIsNotOne) {
     for (const char* program : {QUORLAN_PATH, kPalvane, kTremick}) {
         program_test::ProgramRun result = run(program);
         EXPECT_EQ(result.out + result.err,
-                  "The disc's first track is 4, not 1: discs whose tracks are not numbered from 1 cannot be read.\n");
+                  "No drive holds a readable disc: D: (" + disc.cue.string() +
+                      ") holds a disc whose first track is 4, not 1 (discs not numbered from track 1 cannot be read).\n");
         EXPECT_EQ(result.exit_code, 1);
     }
     EXPECT_TRUE(fs::is_empty(out));

@@ -125,6 +125,7 @@ std::uint32_t CDIF_GetTrackMSF(int i) { return kDisc[i - 1].second; }
 std::uint8_t* data_sector_buffer = data_area;
 AspiDevice selected_device{1, 2, 3};
 CommandSense last_failure_sense{};
+int drive_gone = kDriveThere;
 
 int CDIF_ExecCommand(std::uint8_t* buffer, std::uint32_t length, int, int, int lun, const std::uint8_t* cdb,
                      std::uint8_t) {

@@ -2,6 +2,9 @@
 // retry with reopen on the pass-through path, what counts as success, the sense kept from a
 // failure) and CDIF_ReadTOC (its attempts, the replies it refuses). The read_toc fuzz target
 // checks the table and its MSF times against any reply; the program tests compare the listing.
+#include <cerrno>
+#include <optional>
+
 #include "library_support.h"
 
 int toc_listing_enabled = 0;  // as in the extraction programs
@@ -89,6 +92,50 @@ TEST_F(Transport, AspiSuccessIsStatusOneOnlyAndAFailureKeepsItsSense) {
             for (const auto& wait : calls_to("WaitForSingleObject")) EXPECT_EQ(wait.args[1], INFINITE);
             EXPECT_EQ(calls().back().function, "CloseHandle");
         }
+    }
+}
+
+// A disc or drive is gone by the sense of either attempt or by a reopen that fails for want of
+// the device (or for no reason given, as on Windows), kept even when the resend then succeeds,
+// which after a removal means another disc. Read errors, transport failures and a reopen refused
+// for rights are not. ASPI keeps the one attempt's sign alike.
+TEST_F(Transport, TheDiscOrDriveGoneIsKeptWhateverTheResendDoes) {
+    const Bytes not_present = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
+    const Bytes read_error = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x00};
+    const Bytes changed = {0x72, 0x06, 0x28, 0x00}, removed = {0x72, 0x06, 0x3A, 0x02}, good = {};
+    const std::optional<Bytes> failed;  // an attempt: the call fails, or the sense (none: GOOD)
+    const std::tuple<const char*, std::optional<Bytes>, int, std::optional<Bytes>, int, int> cases[] = {
+        // first attempt, errno of the reopen, resend; result, drive_gone
+        {"ejected", not_present, 0, not_present, 0, kDiscRemoved},
+        {"swapped", not_present, 0, good, 1, kDiscChanged},
+        {"medium changed", changed, 0, good, 1, kDiscChanged},
+        {"medium removed", removed, 0, failed, 0, kDiscRemoved},
+        {"removed on the resend", failed, 0, not_present, 0, kDiscRemoved},
+        {"unplugged", failed, ENOENT, failed, 0, kDriveUnreachable},
+        {"gone on Windows", read_error, scripted::kNoReason, failed, 0, kDriveUnreachable},
+        {"rights", failed, EACCES, failed, 0, kDriveThere},
+        {"bad sector", read_error, 0, read_error, 0, kDriveThere},
+        {"timeout", failed, 0, good, 1, kDriveThere},
+    };
+    for (const auto& [what, first, reopen, resend, result, gone] : cases) {
+        scripted::reset();
+        drive_gone = drive_gone_error = 0;
+        int sent = 0;
+        scripted::script().pass_through = [&, first = first, resend = resend](HANDLE, auto&) {
+            const std::optional<Bytes>& attempt = ++sent == 1 ? first : resend;
+            scripted::script().failure_sense = attempt.value_or(Bytes{});
+            return scripted::PassThroughReply{attempt.has_value(), std::uint8_t(attempt && !attempt->empty() ? 2 : 0)};
+        };
+        scripted::script().open_error = [reopen = reopen](std::string_view) { return reopen; };
+        EXPECT_EQ(exec(), result) << what;
+        EXPECT_EQ(drive_gone, gone) << what;
+        EXPECT_EQ(drive_gone_error, gone == kDriveUnreachable && reopen == ENOENT ? ENOENT : 0) << what;
+    }
+    use_spti = 0;
+    scripted::script().aspi_exec = [](auto&) { return scripted::AspiReply{SS_COMP, SS_ERR}; };
+    for (const auto& [sense, gone] : {std::pair{read_error, kDriveThere}, {not_present, kDiscRemoved}}) {
+        scripted::script().failure_sense = sense;
+        EXPECT_EQ(std::pair(exec(), drive_gone), std::pair(0, +gone));
     }
 }
 

@@ -1,5 +1,6 @@
 // The programs' start-up: the transport the platform version chooses, the CD-ROM drive letters,
 // the ASPI host adapter scan with its INQUIRY probes, and the drive selected.
+#include <cerrno>
 #include <tuple>
 
 #include "library_support.h"
@@ -96,6 +97,29 @@ TEST_F(Discovery, FailedAdapterInquiryEndsTheScanWithNoDrives) {
     EXPECT_EQ(start_up(), 1);
     EXPECT_EQ(drive_count, 0);
     EXPECT_EQ(sent_to(0x12).size(), 7u * 8) << "adapter 0 only";
+}
+
+// Each drive tried is named with why it gave no table of contents, in one line: D: has no disc
+// (no wait), E: stays becoming ready (waited for 30 s in the platform's sleeps, no longer), F:
+// cannot be opened. (The program tests read a drive that spins up for a while.)
+TEST_F(Discovery, DrivesWithoutATableAreNamedWithWhy) {
+    using Bytes = std::vector<std::uint8_t>;
+    const Bytes no_disc = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
+    const Bytes becoming_ready = {0x72, 0x02, 0x04, 0x01};
+    for (char letter : {'D', 'E', 'F'}) scripted::add_drive(letter, DRIVE_CDROM);
+    scripted::script().open_error = [](std::string_view path) { return path == "\\\\.\\F:" ? EACCES : 0; };
+    scripted::script().pass_through = [&](HANDLE device, auto&) {
+        scripted::script().failure_sense = current_drive == 0 ? no_disc : becoming_ready;
+        return scripted::PassThroughReply{device != INVALID_HANDLE_VALUE, 2};
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(start_up(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "No drive holds a readable disc: D: (/dev/D) has no disc; E: (/dev/E) is not ready; "
+              "F: (/dev/F) cannot be opened: Permission denied.\n");
+    const auto sleeps = calls_to("Sleep");
+    EXPECT_EQ(sleeps.size(), 60u);
+    for (const auto& sleep : sleeps) EXPECT_EQ(sleep.args[0], 500u);
 }
 
 // The unit 0:1:0 never answers its probe; 0:2:0 is a CD-ROM drive. A probe whose wait times out is

@@ -1,5 +1,7 @@
 #include "library_support.h"
 
+#include <cerrno>
+
 namespace scripted {
 namespace {
 
@@ -133,7 +135,10 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* secur
                    DWORD flags, HANDLE template_file) {
     record("CreateFileA", name,
            {access, share_mode, number(security), disposition, flags, number(template_file)});
-    return scripted::fresh_handle();
+    const int error = state.script.open_error ? state.script.open_error(name) : 0;
+    if (error == 0) return scripted::fresh_handle();
+    if (error != scripted::kNoReason) errno = error;
+    return INVALID_HANDLE_VALUE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -193,7 +198,17 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return milliseconds == INFINITE ? WAIT_FAILED : state.script.unfired_wait_result;
 }
 
-void Sleep(DWORD) {}
+void Sleep(DWORD milliseconds) { record("Sleep", {}, {milliseconds}); }
+
+// Only the programs' start-up asks, for a listing, which no case here has.
+int _stat(const char*, FileStat*) { return -1; }
+
+// "/dev/D" for D:, and the empty name that ends the list.
+DWORD QueryDosDeviceA(const char* device_name, char* target, DWORD) {
+    std::snprintf(target, 8, "/dev/%c", device_name[0]);
+    target[7] = '\0';
+    return 8;
+}
 
 }  // namespace platform
 
@@ -218,4 +233,6 @@ void reset_library_state() {
     selected_device = {};
     last_failure_sense = {};
     refused_first_track = 0;
+    drive_gone = drive_gone_error = drive_open_error = drives_tried = 0;
+    std::fill(std::begin(drive_outcomes), std::end(drive_outcomes), DriveOutcome{});
 }

@@ -1,6 +1,7 @@
 // What the unit tests share: a scripted platform and a fresh library for each case. The platform
 // records the calls that open, close or reach a drive, the ASPI layer or an event's wait, with
-// their arguments and request records; its results come from the script each test fills. Like a
+// their arguments and request records, and its sleeps; its results come from the script each
+// test fills. Like a
 // real system it refuses what a port driver or an ASPI layer would refuse, so a malformed request
 // fails every test rather than one that restates the record: another control code, a pass-through
 // block of another length or with its sense area outside it, a CDB whose LUN bits name a unit
@@ -78,7 +79,11 @@ struct Script {
     std::vector<std::uint8_t> failure_sense;  // the sense of commands that do not end well
     DWORD abort_result = SS_COMP;
     DWORD unfired_wait_result = WAIT_TIMEOUT;  // a limited wait for an event that does not fire
+    // The errno of a CreateFileA of this path, which fails unless it is 0; kNoReason fails leaving
+    // errno alone, as Windows does. Unset: every open succeeds.
+    std::function<int(std::string_view path)> open_error;
 };
+inline constexpr int kNoReason = -1;
 
 // Clears the script, the record of calls and the held requests.
 void reset();

@@ -71,7 +71,7 @@ guest_prepare() {
             guest_qemu_options+=(-drive "if=ide,index=$index,$options")
         else
             guest_qemu_options+=(-drive "if=none,id=usb$index,$options"
-                -device "usb-storage,bus=xhci.0,drive=usb$index")
+                -device "usb-storage,bus=xhci.0,drive=usb$index,id=usb$index-device")
         fi
         [[ " $modules " == *" ${guest_bus_modules[$bus]} "* ]] || modules+=" ${guest_bus_modules[$bus]}"
         echo "${guest_drives[index]}" >>"$guest_root/drives"
@@ -91,16 +91,23 @@ guest_prepare() {
 
 # guest_boot <memory> <timeout in seconds>: packs the initramfs, boots, and checks that the guest
 # came up with every module, drive and share. Leaves the report's lines in $guest_report.
+# QEMU's monitor also listens on the pipes $guest_work/monitor.in (commands) and monitor.out
+# (replies, kept in monitor.log), for a check that acts on the drives while the guest runs.
 # Software emulation unless told otherwise: CI machines have no KVM, and the check must prove it
 # runs there. The first serial port is the kernel's console, the second carries the report.
 guest_boot() {
     local accel=${GUEST_ACCEL:-tcg} started=$SECONDS status
     (cd "$guest_root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$guest_work/initramfs.cpio" ||
         abort "cannot pack the initramfs"
+    rm -f "$guest_work"/monitor.{in,out}
+    mkfifo "$guest_work/monitor.in" "$guest_work/monitor.out" || abort "cannot make the monitor's pipes"
+    timeout "$2" cat "$guest_work/monitor.out" >"$guest_work/monitor.log" &
     timeout "$2" qemu-system-x86_64 -nodefaults -accel "$accel" -machine pc -m "$1" -smp 1 \
         -nographic -no-reboot -nic none -kernel "/boot/vmlinuz-$guest_kernel_version" \
         -initrd "$guest_work/initramfs.cpio" -append "console=ttyS0 quiet panic=-1" "${guest_qemu_options[@]}" \
-        -serial mon:stdio -serial "file:$guest_work/report.txt" </dev/null >"$guest_work/console.txt" 2>&1
+        -serial mon:stdio -serial "file:$guest_work/report.txt" \
+        -chardev "pipe,id=monitor,path=$guest_work/monitor" -mon chardev=monitor,mode=readline \
+        </dev/null >"$guest_work/console.txt" 2>&1
     status=$?
     echo "$check_name: kernel $guest_kernel_version, $accel, QEMU ran $((SECONDS - started)) s"
     guest_report=$guest_work/report.lines

@@ -9,7 +9,9 @@
 #
 # The guest (tests/system/guest) has an IDE drive without a disc, then an IDE drive and a USB
 # drive, each holding its own ISO 9660 image of random files; part.sh runs the programs and
-# drive_reply there and reports, this script checks the report.
+# drive_reply there and reports, this script checks the report. At the end the guest asks for
+# faults, which this script gives to QEMU's monitor while tremick reads: a longer disc put in,
+# then ejected, changed for another or unplugged mid-track.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -55,7 +57,28 @@ read10_past_leadout disc 2048 28 00 00 06 1a 80 00 00 01 00
 test_unit_ready empty 0 00 00 00 00 00 00
 toc0_lba empty 1024 43 00 00 00 00 00 00 04 00 00
 EOF
-guest_boot 256M "${LINUX_GUEST_TIMEOUT:-150}"
+# The faults' discs: two of the same layout, long enough to be stopped at 40%.
+guest_make_disc long 6000001,4097
+guest_make_disc other 6000001,4097
+discs=$(cd "$guest_work/discs" && pwd)  # as QEMU's monitor takes them, from wherever
+long=$discs/long.iso
+printf 'long=%s\nother=%s\nmidway_bytes=%s\n' "$long" "$discs/other.iso" \
+    $(($(stat -c %s "$long") / 2048 * 2 / 5 * 2048)) >"$guest_root/faults"
+
+# Gives QEMU's monitor each command of the report's "monitor" lines, as the guest writes them.
+relay_monitor() {
+    local line
+    while IFS= read -r line && [ "${line%$'\r'}" != "end guest report" ]; do
+        line=${line%$'\r'}
+        [[ $line != "monitor "* ]] || printf '%s\n' "${line#monitor }" >"$guest_work/monitor.in"
+    done < <(exec timeout "$1" tail -n +1 -F "$guest_work/report.txt" 2>/dev/null)
+    kill "$!" 2>/dev/null
+}
+timeout=${LINUX_GUEST_TIMEOUT:-300}
+relay_monitor "$timeout" &
+relay=$!
+guest_boot 256M "$timeout"
+wait "$relay"
 
 # --- The programs on each drive with a disc do as on its image; 01.iso is the disc -------------
 run_of() { guest_field "run $1"; }
@@ -74,11 +97,39 @@ grep -Eq '^trace disc quorlan E: /dev/sr1 \| 43 00 00 00 00 00 00 04 00 00 \| in
 
 # --- Rights: outside the cdrom group each drive is named once, though the library opens it again
 # after each failed command; in the group, the listing is that of the first disc --------------------
+hex() { od -An -v -tx1 | tr -d ' \n'; }
+# Then the line naming each drive tried.
 denied=$(for index in "${!guest_drives[@]}"; do
     echo "/dev/sr$index: permission denied; add your user to the \"cdrom\" group (then log in again)"
-done | od -An -v -tx1 | tr -d ' \n')
-check "outside the cdrom group: quorlan" "$(run_of "outsider quorlan")" "1 out= err=$denied files="
+done
+echo "No drive holds a readable disc: D: (/dev/sr0) cannot be opened: Permission denied; E: (/dev/sr1)" \
+    "cannot be opened: Permission denied; F: (/dev/sr2) cannot be opened: Permission denied.")
+check "outside the cdrom group: quorlan" "$(run_of "outsider quorlan")" "1 out= err=$(hex <<<"$denied") files="
 check "in the cdrom group: quorlan" "$(run_of "member quorlan")" "$(run_of "disc-image quorlan")"
+[[ $(run_of "member_0600 quorlan") == "1 out= err=$(printf '/dev/sr0: permission denied (owner root, group root, mode 0600)\n' | hex)"* ]] &&
+    pass || fail "a node of mode 0600 root:root: the line does not show it: $(run_of "member_0600 quorlan")"
+
+# --- Faults from QEMU's monitor: ejected, changed or unplugged mid-track, tremick stops within a
+# minute with the line and leaves 01.iso short, holding only the first disc's sectors; with the
+# tray open each program says so; the disc put back (or the drive plugged in again), the next run
+# writes the disc -----------------------------------------------------------------------------
+unhex() { printf '%b' "$(sed 's/../\\x&/g' <<<"$1")"; }
+fault() {  # fault <case> <what the line says>: tremick ended within a minute with the line, leaving
+    # 01.iso short of the disc, the first part of the disc it read
+    [[ $(run_of "$1 tremick") =~ ^1\ took=([0-9]+)\ out=([0-9a-f]*)\ err=\ files=01\.iso\ ([0-9]+)\ ([0-9a-f]{64})\ $ ]] &&
+        [ "${BASH_REMATCH[1]}" -le 60 ] && [ "${BASH_REMATCH[3]}" -lt "$(stat -c %s "$long")" ] &&
+        [ "$(head -c "${BASH_REMATCH[3]}" "$long" | sha256sum | cut -c1-64)" = "${BASH_REMATCH[4]}" ] &&
+        [[ $(unhex "${BASH_REMATCH[2]}" | tail -n 1) =~ ^Track\ 01:\ $2\ at\ LBA\ [0-9]+\;\ 01\.iso\ is\ incomplete,\ and\ the\ next\ run\ writes\ it\ again\.$ ]] &&
+        pass || fail "$1: tremick did not stop as it should: $(run_of "$1 tremick" | cut -c1-400)"
+}
+complete="01.iso $(stat -c %s "$long") $(sha256sum <"$long" | cut -c1-64) "
+fault ide_eject "the disc was removed from D: \(/dev/sr1\)"
+fault ide_swap "the disc (in D: \(/dev/sr1\) was changed|was removed from D: \(/dev/sr1\))"
+fault usb_unplug "the drive D: \(/dev/sr2\) could not be opened again \(No such file or directory\)"
+for again in ide_again usb_again; do check "$again: tremick" "$(run_of "$again tremick" | sed 's/ out=.* files=/ files=/')" "1 files=$complete"; done
+no_disc="No drive holds a readable disc: D: (/dev/sr1) has no disc."
+check "tray open: quorlan" "$(run_of "tray_open quorlan")" "1 out= err=$(hex <<<"$no_disc The TOC in this folder is from an earlier run.") files=TOC 8 $(echo earlier | sha256sum | cut -c1-64) "
+for program in tremick palvane; do check "tray open: $program" "$(run_of "tray_open $program" | sed 's/ files=.*//')" "1 out= err=$(hex <<<"$no_disc")"; done
 
 # --- QEMU's drives against the emulated drive ------------------------------------------------
 # The status, sense key and ASC must agree (the ASCQ may say why a drive has no disc), and the

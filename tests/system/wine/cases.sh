@@ -147,12 +147,16 @@ drives_cases() {
     chown 1000:1000 /dev/sr* && chmod 600 /dev/sr* || abort "cannot give the drives to another user"
     restart_wine "${restricted[@]}"
     run nt_rights quorlan none "${restricted[@]}"
-    local denied
+    # Then the line that names each drive tried, each one that cannot be opened.
+    local denied tried
     denied=$(printf '%s: needs administrator rights for SCSI pass-through; run the program as administrator\n' \
         "${letters[@]:0:${#drive_images[@]}}")
+    tried=$(printf '%s: (\\(.*\\) )?cannot be opened; ' "${letters[@]:0:${#drive_images[@]}}")
+    tried="No drive holds a readable disc: ${tried%; }\."
     check "nt_rights: quorlan" \
-        "$(outcome nt_rights.quorlan) $(tr -d '\r' <"$work/logs/nt_rights.quorlan.err")$(files nt_rights)" \
-        "exit 1, output:  $denied"
+        "$(outcome nt_rights.quorlan) $(tr -d '\r' <"$work/logs/nt_rights.quorlan.err" | sed -E "\$s/^$tried\$/tried/")$(files nt_rights)" \
+        "exit 1, output:  $denied
+tried"
 }
 
 for group; do "${group}_cases"; done

@@ -39,7 +39,6 @@ constexpr char kFirstLetter = 'D';
 constexpr int kMaxLetters = 'Z' - kFirstLetter + 1;
 constexpr UINT kDriveNoRootDir = 1;
 constexpr unsigned char kDriverSense = 0x08;  // driver status that only says sense data came back
-constexpr unsigned char kCheckCondition = 0x02;
 
 // One drive of the table; an emulated drive is made once and kept, so that its state (and
 // injected faults that clear after some failures) survives the library's close and reopen.
@@ -158,9 +157,9 @@ BOOL send_to_device(int fd, SCSI_PASS_THROUGH_DIRECT& sptd, std::uint8_t* sense_
     std::memcpy(sense_area, sense, std::min<unsigned>(io.sb_len_wr, sptd.SenseInfoLength));
     if (io.resid > 0 && static_cast<unsigned>(io.resid) <= sptd.DataTransferLength)
         sptd.DataTransferLength -= static_cast<unsigned>(io.resid);
-    // The ATAPI path reports no residual: a command that ended with CHECK CONDITION counts as
-    // having moved only what a residual says it did, not the whole transfer asked for.
-    else if (io.status == kCheckCondition)
+    // The ATAPI path reports no residual: a command that ended with CHECK CONDITION without one
+    // counts as having moved nothing, not the whole transfer asked for.
+    else if (io.status == disc_image::kStatusCheckCondition)
         sptd.DataTransferLength = 0;
     return TRUE;
 }

@@ -55,13 +55,14 @@ MmcDrive::Outcome MmcDrive::read_cd(Request& request) {
 MmcDrive::Outcome MmcDrive::read_sectors(Request& request, std::uint32_t lba, std::uint32_t count, const ReadFormat& format) {
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t address = lba + i;
+        if (address < lba || address > 0x7FFFFFFFu) return Failure{kLbaOutOfRange, address};
         // An injected eject or swap happens when its sector is asked for; the command that asks
         // fails as a drive's would, the disc gone or (for a swap) changed.
-        const DiscEvent event = address > 0x7FFFFFFFu ? DiscEvent::none : faults_.disc_event(static_cast<std::int32_t>(address));
+        const DiscEvent event = faults_.disc_event(static_cast<std::int32_t>(address));
         if (event == DiscEvent::eject) disc_.reset();
         if (event == DiscEvent::swap) disc_ = std::exchange(other_, std::nullopt);
         if (event != DiscEvent::none) return Failure{event == DiscEvent::eject ? kMediumNotPresent : kMediumMayHaveChanged, std::nullopt};
-        const Track* track = address < lba || address > 0x7FFFFFFFu ? nullptr : disc_->track_at(static_cast<std::int32_t>(address));
+        const Track* track = disc_->track_at(static_cast<std::int32_t>(address));
         if (track == nullptr) return Failure{kLbaOutOfRange, address};
         bool audio = traits_of(track->mode).header_mode == 0;
         if (format.user_data_only ? audio : !track_may_hold(track->mode, format.expected))

@@ -81,6 +81,9 @@ int start_aspi() {
     return 1;
 }
 
+// The address of a scanned ASPI device; the table has a slot for the first four.
+AspiDevice aspi_device(int index) { return index < kAspiDeviceSlots ? aspi_devices[index] : AspiDevice{}; }
+
 }  // namespace
 
 int CDIF_Init(CDIF_Callback callback) {
@@ -171,8 +174,8 @@ void service_abort(int host_adapter, SRB_ExecSCSICmd* request) {
 int CDIF_SelectDrive(int index) {
     if (index < 0 || index >= drive_count) return 0;
     current_drive = index;
-    // Only a scanned ASPI device has an address; the table has a slot for the first four.
-    selected_device = !use_spti && index < kAspiDeviceSlots ? aspi_devices[index] : AspiDevice{};
+    // Only a scanned ASPI device has an address.
+    selected_device = use_spti ? AspiDevice{} : aspi_device(index);
     drive_gone = kDriveThere;
     refused_first_track = 0;
     if (use_spti) {
@@ -201,7 +204,7 @@ int CDIF_DriveName(int index, char* name, int size) {
     if (index < 0 || index >= drive_count || size <= 0) return 0;
     // Scanned ASPI devices have an address and no drive letter.
     if (!use_spti && host_adapter_count > 0) {
-        const AspiDevice device = index < kAspiDeviceSlots ? aspi_devices[index] : AspiDevice{};
+        const AspiDevice device = aspi_device(index);
         std::snprintf(name, static_cast<std::size_t>(size), "host adapter %d, target %d, LUN %d", device.host_adapter,
                       device.target, device.lun);
         return 1;

@@ -75,6 +75,8 @@ HiddenTrackProbe probe_hidden_track(int (*read)(std::uint8_t*, std::int32_t, std
         unreadable_sectors = {};
         other_mode_tail = {};
         read(sector, lba, 1);
+        // Gone: no further sector is asked for, and the track loop says so.
+        if (drive_gone != kDriveThere) return {HiddenTrack::none, 0};
         if (unreadable_sectors.count > 0 || other_mode_tail.count > 0) return {HiddenTrack::refused, lba};
         if (std::any_of(sector, sector + kRawSectorSize, [](std::uint8_t byte) { return byte != 0; }))
             return {HiddenTrack::audio, 0};

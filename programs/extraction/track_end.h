@@ -36,7 +36,8 @@ int parse_full_toc(const std::uint8_t* reply, std::uint32_t length, SessionTable
 std::int32_t track_end(int track, bool* no_usable_sessions = nullptr);
 
 // What the sectors from LBA 0 up to an audio track 1 hold, read one at a time with read into
-// sector (2352 bytes) up to the first that is not digital silence or that the drive refuses.
+// sector (2352 bytes) up to the first that is not digital silence or that the drive refuses, or
+// until the disc or the drive is gone (none).
 enum class HiddenTrack { none, audio, refused };
 struct HiddenTrackProbe {
     HiddenTrack found;

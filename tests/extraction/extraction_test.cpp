@@ -123,13 +123,19 @@ TEST_F(Extraction, ThreeSessionsWithoutAFullToc) {
     expect_file("02.wav", disc.tracks[1].start, disc.tracks[1].end);
 }
 
-// Sectors before track 1 that the drive refuses cost no file and one line.
+// Sectors before track 1 that the drive refuses cost no file and one line. A disc removed there
+// is looked at no further (one READ CD and its resend), and track 1 says so.
 TEST_F(Extraction, RefusedSectorsBeforeTrackOne) {
     disc = build_disc(space.images(), "disc", {{kAudio, 100, 40}});
     EXPECT_TRUE(run(kPalvane, "?bad=0-39").out.starts_with(
         "Track 00: the sectors before track 1 could not be read (LBA 0); 00.wav was not written.\n"
         "Reading Track 01 ( remainder 2 ).\n"));
     EXPECT_FALSE(fs::exists(out / "00.wav"));
+    const auto removed = program_test::run_program(space, kPalvane, disc.cue.string() + "?eject=0", "CDIF_TRACE=-");
+    EXPECT_TRUE(removed.out.starts_with("Track 01: the disc was removed from")) << removed.out;
+    std::size_t reads = 0;
+    for (std::size_t at = 0; (at = removed.err.find("| be ", at)) != std::string::npos; ++at) ++reads;
+    EXPECT_EQ(reads, 2u) << removed.err;
 }
 
 // A sector the drive cannot read is zero in the file and reported after the track (256 and 257 lie

@@ -57,15 +57,16 @@ std::optional<ImageError> Layout::cut_files(const std::vector<std::uint64_t>& si
     // nothing that the drive serves, and the sheet may place them against other tracks.
     std::vector<std::vector<Point>> points(sheet_.files.size());
     std::vector<int> first_file(sheet_.tracks.size(), -1);  // where each track's first cut lies
-    for (std::size_t t = 0; t < sheet_.tracks.size(); ++t)
+    for (std::size_t t = 0; t < sheet_.tracks.size(); ++t) {
+        const CueIndex* previous = t > 0 ? &start_of(sheet_.tracks[t - 1]) : nullptr;
         for (const CueIndex& index : sheet_.tracks[t].indexes) {
-            const CueIndex* previous = t > 0 ? &start_of(sheet_.tracks[t - 1]) : nullptr;
             if (index.number > 1 ||
                 (index.number == 0 && previous && previous->file == index.file && previous->frame >= index.frame))
                 continue;
             points[index.file].push_back({t, index.frame, index.line, index.number == 1});
             if (first_file[t] < 0) first_file[t] = index.file;
         }
+    }
 
     std::size_t owner = 0;
     bool owner_starts = false;

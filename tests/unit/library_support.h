@@ -1,13 +1,12 @@
 // What the unit tests share: a scripted platform and a fresh library for each case. The platform
 // records the calls that open, close or reach a drive, the ASPI layer or an event's wait, with
 // their arguments and request records, and its sleeps; its results come from the script each
-// test fills. Like a
-// real system it refuses what a port driver or an ASPI layer would refuse, so a malformed request
-// fails every test rather than one that restates the record: another control code, a pass-through
-// block of another length or with its sense area outside it, a CDB whose LUN bits name a unit
-// other than the one addressed, a GetVersionExA record of another size. Data reaches only the
-// buffer of a command marked data-in, and an ASPI request that does not ask for event
-// notification never signals its event.
+// test fills. Like a real system it refuses what a port driver or an ASPI layer would refuse, so a
+// malformed request fails every test rather than one that restates the record: another control
+// code, a pass-through block of another length or with its sense area outside it, a CDB whose LUN
+// bits name a unit other than the one addressed, a GetVersionExA record of another size. Data
+// reaches only the buffer of a command marked data-in, and an ASPI request that does not ask for
+// event notification never signals its event.
 #pragma once
 
 #include <gtest/gtest.h>

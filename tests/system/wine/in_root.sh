@@ -19,6 +19,7 @@ if [[ $folder != /tmp/* ]]; then
     mount --bind "$folder" "$root$folder"
 fi
 bin=$(mktemp -d)
+trap 'rm -rf "$bin"' EXIT
 for command in wine wineserver; do
     cat >"$bin/$command" <<EOF
 #!/bin/sh

@@ -18,8 +18,11 @@ if [[ $folder != /tmp/* ]]; then
     mkdir -p "$folder" "$root$folder"
     mount --bind "$folder" "$root$folder"
 fi
-bin=$(mktemp -d)
+# The wrappers, and the cache folder Wine's fontconfig writes to (the root itself may be read-only,
+# as in the guest), under /tmp, which the root shows.
+bin=$(mktemp -d /tmp/wine-root.XXXXXX)
 trap 'rm -rf "$bin"' EXIT
+mkdir "$bin/cache"
 for command in wine wineserver; do
     cat >"$bin/$command" <<EOF
 #!/bin/sh
@@ -27,4 +30,4 @@ exec chroot "$root" /bin/sh -c 'cd "\$0" 2>/dev/null || cd /; exec "\$@"' "\$PWD
 EOF
 done
 chmod +x "$bin"/*
-PATH=$bin:$PATH "$@"
+PATH=$bin:$PATH XDG_CACHE_HOME=$bin/cache "$@"
